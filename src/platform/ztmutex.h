@@ -3,7 +3,11 @@
 // A process-shared, robust, recursive pthread mutex living in a small POSIX
 // shared-memory object named after the mutex (create-or-open). A holder that
 // died is treated like an abandoned mutex: the next owner marks it consistent
-// and carries on.
+// and carries on. Ownership is per thread, as with any mutex.
+//
+// Lock: this class is a lock between processes; its own members are written
+// only by Create and destruction, which must not run alongside Lock, TryLock
+// or Unlock on the same object (those may be called from any thread).
 #pragma once
 
 #include <pthread.h>
@@ -18,6 +22,8 @@ public:
     static constexpr uint32_t kLockWaitMs = 60000;
 
     ZTMUTEX() = default;
+    // Releases the mutex if the destroying thread holds it (however many
+    // times); the named object stays for other processes.
     ~ZTMUTEX();
     ZTMUTEX(const ZTMUTEX&) = delete;
     ZTMUTEX& operator=(const ZTMUTEX&) = delete;
@@ -39,7 +45,7 @@ public:
 
     bool IsCreated() const { return shared_ != nullptr; }
     const std::string& Name() const { return name_; }
-    const std::string& LastError() const { return error_; }
+    const std::string& LastError() const { return error_; }  // why Create failed
 
 private:
     struct Shared;

@@ -4,7 +4,10 @@
 // creates the object of that size (an object of that name that already
 // exists is used unchanged); without it, it opens an existing object for
 // reading and writing. A view of `size` bytes (0 = the whole object) is then
-// mapped. A null View() is how every caller learns the object does not exist.
+// mapped. A null View() is how every caller learns the object does not exist;
+// it is also null when the object holds fewer than `size` bytes (a view past
+// its end would fault on first touch) or is refused because another user owns
+// it or others may open it. LastError() says which.
 // The creator unlinks the name when it is destroyed, so later opens fail;
 // processes that still have it mapped keep their view.
 #pragma once
