@@ -29,7 +29,7 @@ struct HookRect {
 };
 
 class DragTracker {
-public:
+  public:
     // A top-level window appeared, was configured or reparented onto the
     // root; records for an ongoing or starting drag go to `out`.
     void WindowConfigured(uint64_t window, const HookRect& rect, bool overrideRedirect,
@@ -49,7 +49,7 @@ public:
     static uint32_t EdgeOf(const HookRect& before, const HookRect& after);
     static HOOKEVENT Record(uint32_t message, const HookRect& rect, uint32_t edge);
 
-private:
+  private:
     struct Known {
         HookRect rect;
         bool overrideRedirect = false;

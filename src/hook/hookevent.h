@@ -64,8 +64,8 @@ struct HOOKSHARED {
     LeU64 hookHandles[4];  // [0]: id of the process whose watcher runs, 0 when none
     LeI32 count;           // records GetQue would deliver
     HOOKEVENT records[kHookQueueCapacity];
-    LeU32 readIndex;   // next record to take
-    LeU32 writeIndex;  // next slot to fill
+    LeU32 readIndex;      // next record to take
+    LeU32 writeIndex;     // next slot to fill
     LeU64 currentCursor;  // serial of the cursor shape last seen
     LeU32 ownerWindow;    // SetHooks' arguments, stored only
     LeU32 ownerMessage;

@@ -11,8 +11,8 @@ HookQueue::HookQueue(const char* mutexName, const char* memoryName) {
     }
     memory_ = std::make_unique<ZTSHARED_MEMORY>(memoryName, sizeof(HOOKSHARED), true);
     if (memory_->View() == nullptr || memory_->Size() < sizeof(HOOKSHARED)) {
-        error_ = "cannot map the shared queue " + std::string(memoryName) + ": " +
-                 memory_->LastError();
+        error_ =
+            "cannot map the shared queue " + std::string(memoryName) + ": " + memory_->LastError();
         memory_.reset();
         return;
     }
@@ -58,7 +58,9 @@ bool HookQueue::Get(HOOKEVENT* out) {
     return true;
 }
 
-int32_t HookQueue::Count() const { return shared_ == nullptr ? 0 : shared_->count.get(); }
+int32_t HookQueue::Count() const {
+    return shared_ == nullptr ? 0 : shared_->count.get();
+}
 
 void HookQueue::Clear() {
     if (shared_ == nullptr) return;

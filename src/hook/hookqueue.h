@@ -21,7 +21,7 @@
 namespace velmora {
 
 class HookQueue {
-public:
+  public:
     static constexpr uint32_t kWaitMs = 100;
 
     // Creates or opens the mutex and the shared block of these names.
@@ -43,7 +43,7 @@ public:
     // Empties the ring (both indexes and the count to 0).
     void Clear();
 
-private:
+  private:
     // Brings indexes that another process left out of range back to an
     // empty ring, so no copy ever leaves the ring. Under the mutex.
     void CheckIndexes();

@@ -30,15 +30,20 @@ HookRect RectOf(int x, int y, int width, int height, int border) {
 
 }  // namespace
 
-HookWatcher::HookWatcher(HookQueue& queue) : queue_(queue) { threadProc = &HookWatcher::Proc; }
+HookWatcher::HookWatcher(HookQueue& queue) : queue_(queue) {
+    threadProc = &HookWatcher::Proc;
+}
 
-HookWatcher::~HookWatcher() { Stop(); }
+HookWatcher::~HookWatcher() {
+    Stop();
+}
 
 bool HookWatcher::Open(std::string* error) {
     display_ = XOpenDisplay(nullptr);
     if (display_ == nullptr) {
         const char* name = getenv("DISPLAY");
-        *error = std::string("cannot open the X display ") + (name != nullptr ? name : "(DISPLAY is not set)");
+        *error = std::string("cannot open the X display ") +
+                 (name != nullptr ? name : "(DISPLAY is not set)");
         return false;
     }
     int event = 0;
@@ -83,7 +88,8 @@ void HookWatcher::FollowExisting() {
     for (unsigned int i = 0; i < count; ++i) {
         XWindowAttributes a;
         if (XGetWindowAttributes(display_, children[i], &a)) {
-            tracker_.WindowConfigured(children[i], RectOf(a.x, a.y, a.width, a.height, a.border_width),
+            tracker_.WindowConfigured(children[i],
+                                      RectOf(a.x, a.y, a.width, a.height, a.border_width),
                                       a.override_redirect != 0, pending_);
         }
     }
@@ -91,7 +97,9 @@ void HookWatcher::FollowExisting() {
     pending_.clear();  // windows that were already there start no drag
 }
 
-bool HookWatcher::Start() { return display_ != nullptr && Run(true); }
+bool HookWatcher::Start() {
+    return display_ != nullptr && Run(true);
+}
 
 void HookWatcher::Stop() {
     if (IsStarted()) {
@@ -137,7 +145,8 @@ void HookWatcher::Handle(XEvent& event) {
         case CreateNotify: {
             const XCreateWindowEvent& e = event.xcreatewindow;
             if (e.parent == root_) {
-                tracker_.WindowConfigured(e.window, RectOf(e.x, e.y, e.width, e.height, e.border_width),
+                tracker_.WindowConfigured(e.window,
+                                          RectOf(e.x, e.y, e.width, e.height, e.border_width),
                                           e.override_redirect != 0, pending_);
             }
             break;
@@ -145,7 +154,8 @@ void HookWatcher::Handle(XEvent& event) {
         case ConfigureNotify: {
             const XConfigureEvent& e = event.xconfigure;
             if (e.event == root_) {
-                tracker_.WindowConfigured(e.window, RectOf(e.x, e.y, e.width, e.height, e.border_width),
+                tracker_.WindowConfigured(e.window,
+                                          RectOf(e.x, e.y, e.width, e.height, e.border_width),
                                           e.override_redirect != 0, pending_);
             }
             break;
@@ -156,13 +166,15 @@ void HookWatcher::Handle(XEvent& event) {
             if (e.parent != root_) {
                 tracker_.WindowGone(e.window, pending_);
             } else if (XGetWindowAttributes(display_, e.window, &a)) {
-                tracker_.WindowConfigured(e.window, RectOf(a.x, a.y, a.width, a.height, a.border_width),
+                tracker_.WindowConfigured(e.window,
+                                          RectOf(a.x, a.y, a.width, a.height, a.border_width),
                                           a.override_redirect != 0, pending_);
             }
             break;
         }
         case DestroyNotify:
-            if (event.xdestroywindow.event == root_) tracker_.WindowGone(event.xdestroywindow.window, pending_);
+            if (event.xdestroywindow.event == root_)
+                tracker_.WindowGone(event.xdestroywindow.window, pending_);
             break;
         case GenericEvent:
             HandleInput(event);

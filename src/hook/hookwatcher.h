@@ -23,7 +23,7 @@
 namespace velmora {
 
 class HookWatcher : public ZTTHREAD {
-public:
+  public:
     explicit HookWatcher(HookQueue& queue);
     ~HookWatcher() override;
 
@@ -36,7 +36,7 @@ public:
     // the shared block, and closes the connection.
     void Stop();
 
-private:
+  private:
     static uint32_t Proc(void* self);
     void Loop();
     void Handle(XEvent& event);

@@ -84,7 +84,9 @@ uint8_t GetQue(void* record) {
     return Library().queue.Get(static_cast<HOOKEVENT*>(record)) ? 1 : 0;
 }
 
-int32_t GetQueCount(void) { return Library().queue.Count(); }
+int32_t GetQueCount(void) {
+    return Library().queue.Count();
+}
 
 void GetMousePos(int32_t* point) {
     const HOOKSHARED* shared = Library().queue.Shared();

@@ -36,9 +36,7 @@ struct FrameCanvas {
     size_t Stride() const { return ScreenStride(static_cast<uint32_t>(width)); }
     ScreenRect Bounds() const { return {0, 0, width, height}; }
     // The first pixel of top-down screen row y (0 <= y < height).
-    uint8_t* Row(int y) const {
-        return pixels + static_cast<size_t>(height - 1 - y) * Stride();
-    }
+    uint8_t* Row(int y) const { return pixels + static_cast<size_t>(height - 1 - y) * Stride(); }
     void Put(int x, int y, uint32_t packed) const { StorePixel(Row(y) + size_t(x) * 4, packed); }
     uint32_t Get(int x, int y) const { return LoadLe<uint32_t>(Row(y) + size_t(x) * 4); }
 };

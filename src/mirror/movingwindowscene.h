@@ -8,7 +8,7 @@
 namespace velmora {
 
 class MovingWindowScene final : public SyntheticScene {
-public:
+  public:
     MovingWindowScene(int width, int height);
 
     // The window's rectangle in frame `frame`.
@@ -18,7 +18,7 @@ public:
     void Damage(uint32_t frame, std::vector<ScreenRect>& out) const override;
     void PointerAt(uint32_t frame, int* x, int* y) const override;
 
-private:
+  private:
     int windowWidth_;
     int windowHeight_;
 };

@@ -2,7 +2,9 @@
 
 namespace velmora {
 
-uint32_t NoiseScene::RowSeed(uint32_t frame, int y) { return Hash(frame, uint32_t(y), 0x4E); }
+uint32_t NoiseScene::RowSeed(uint32_t frame, int y) {
+    return Hash(frame, uint32_t(y), 0x4E);
+}
 
 uint32_t NoiseScene::Noise(uint32_t rowSeed, int x) {
     uint32_t h = (rowSeed ^ uint32_t(x) * 0x9E3779B1u) * 0x85EBCA77u;

@@ -8,7 +8,7 @@
 namespace velmora {
 
 class PixelConverter {
-public:
+  public:
     // False when the format is not one it can convert (bits per pixel other
     // than 16, 24 or 32, or an empty mask).
     bool Configure(int bitsPerPixel, bool msbFirst, uint32_t redMask, uint32_t greenMask,
@@ -17,7 +17,7 @@ public:
     // Converts `count` pixels from `src` into `dst` (4 bytes each).
     void ConvertRow(const uint8_t* src, uint8_t* dst, int count) const;
 
-private:
+  private:
     struct Channel {
         uint32_t mask = 0;
         int shift = 0;     // of the channel's lowest bit

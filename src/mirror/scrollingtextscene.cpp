@@ -8,8 +8,7 @@ ScrollingTextScene::ScrollingTextScene(int width, int height)
       columns_(uint32_t(text_.Width() / kCellWidth)) {}
 
 uint32_t ScrollingTextScene::PixelAt(uint32_t frame, int x, int y) const {
-    if (text_.Empty() || x < text_.left || x >= text_.right || y < text_.top ||
-        y >= text_.bottom) {
+    if (text_.Empty() || x < text_.left || x >= text_.right || y < text_.top || y >= text_.bottom) {
         return EditorChromeAt(x, y);
     }
     // Content row r of the endless text is at the top of the area in frame r / 4.
@@ -18,8 +17,7 @@ uint32_t ScrollingTextScene::PixelAt(uint32_t frame, int x, int y) const {
     const auto column = uint32_t((x - text_.left) / kCellWidth);
     const uint32_t length = Hash(line, 0x11, 0x22) % (columns_ + 1);  // ragged right edge
     if (column >= length) return kPaper;
-    return GlyphInk(line * columns_ + column, (x - text_.left) % kCellWidth,
-                    int(r % kCellHeight))
+    return GlyphInk(line * columns_ + column, (x - text_.left) % kCellWidth, int(r % kCellHeight))
                ? kInk
                : kPaper;
 }

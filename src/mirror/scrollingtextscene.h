@@ -7,7 +7,7 @@
 namespace velmora {
 
 class ScrollingTextScene final : public SyntheticScene {
-public:
+  public:
     static constexpr int kPixelsPerFrame = 4;
 
     ScrollingTextScene(int width, int height);
@@ -15,7 +15,7 @@ public:
     uint32_t PixelAt(uint32_t frame, int x, int y) const override;
     void Damage(uint32_t frame, std::vector<ScreenRect>& out) const override;
 
-private:
+  private:
     ScreenRect text_;
     uint32_t columns_;
 };

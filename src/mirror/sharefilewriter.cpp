@@ -21,8 +21,8 @@ uint8_t* MapFileOfSize(const std::string& directory, const std::string& path, si
                        std::string* error) {
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {};
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-                    static_cast<size_t>(st.st_size) != size)) {
+    if (fd >= 0 &&
+        (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) != size)) {
         close(fd);
         fd = -1;
     }
@@ -62,14 +62,16 @@ uint8_t Unpremultiply(uint32_t channel, uint32_t alpha) {
 
 }  // namespace
 
-ShareFileWriter::~ShareFileWriter() { Close(); }
+ShareFileWriter::~ShareFileWriter() {
+    Close();
+}
 
 int ShareFileWriter::Open(const std::string& directory, int width, int height) {
     Close();
     directory_ = directory;
     error_.clear();
-    pointer_ = MapFileOfSize(directory, directory + "/" + kPointerFileName, kPointerFileSize,
-                             &error_);
+    pointer_ =
+        MapFileOfSize(directory, directory + "/" + kPointerFileName, kPointerFileSize, &error_);
     if (pointer_ == nullptr) return kPointerFileFailed;
     std::memset(pointer_, 0, kPointerHeaderSize);
     const int rc = OpenScreen(width, height);
@@ -168,7 +170,8 @@ void ShareFileWriter::SetPointerShape(const uint32_t* argb, int width, int heigh
             out[1] = Unpremultiply((p >> 8) & 0xFF, a);
             out[2] = Unpremultiply((p >> 16) & 0xFF, a);
             out[3] = static_cast<uint8_t>(a);
-            if (a < 128) mask[size_t(row) * maskRow + size_t(col) / 8] |= uint8_t(0x80u >> (col % 8));
+            if (a < 128)
+                mask[size_t(row) * maskRow + size_t(col) / 8] |= uint8_t(0x80u >> (col % 8));
         }
     }
 

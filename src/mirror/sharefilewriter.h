@@ -21,10 +21,10 @@
 namespace velmora {
 
 class ShareFileWriter {
-public:
+  public:
     static constexpr int kOk = 1;
-    static constexpr int kBadSize = -1;           // width or height outside 1..kMaxScreenSide
-    static constexpr int kScreenFileFailed = -2;  // "MapFile Create Fail"
+    static constexpr int kBadSize = -1;            // width or height outside 1..kMaxScreenSide
+    static constexpr int kScreenFileFailed = -2;   // "MapFile Create Fail"
     static constexpr int kPointerFileFailed = -3;  // "Pointer MapFile Create Fail"
 
     // Pointer shapes wider or taller than this are cropped: the pointer
@@ -50,7 +50,9 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
     FrameCanvas Canvas() const;
-    SCREENFILE_HEADER* ScreenHeader() const { return reinterpret_cast<SCREENFILE_HEADER*>(screen_); }
+    SCREENFILE_HEADER* ScreenHeader() const {
+        return reinterpret_cast<SCREENFILE_HEADER*>(screen_);
+    }
     POINTERFILE_HEADER* PointerHeader() const {
         return reinterpret_cast<POINTERFILE_HEADER*>(pointer_);
     }
@@ -71,7 +73,7 @@ public:
     // Writes the position and sets changed when it differs from the last one.
     void MovePointer(int x, int y);
 
-private:
+  private:
     int OpenScreen(int width, int height);
     void CloseScreen();
 

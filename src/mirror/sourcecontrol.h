@@ -12,7 +12,7 @@
 namespace velmora {
 
 class SourceControl {
-public:
+  public:
     static constexpr int kStop = 0;      // a stop signal, or the server went away
     static constexpr int kTimeout = 1;   // the wait ran out
     static constexpr int kReadable = 2;  // the caller's descriptor has input
@@ -32,7 +32,7 @@ public:
     int Wait(int fd, int timeoutMs);
     bool Stopped() const { return stopped_; }
 
-private:
+  private:
     int signalFd_ = -1;
     int controlFd_ = -1;
     bool stopped_ = false;

@@ -1,7 +1,9 @@
 #include "mirror/sourceoptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "mirror/syntheticscene.h"
@@ -38,8 +40,15 @@ int SourceOptions::Parse(int argc, const char* const* argv, std::string* error) 
         const std::string_view arg = argv[i];
         if (arg == "--describe") return kDescribe;
         if (arg == "--help" || arg == "-h") return kHelp;
+        static constexpr std::string_view kWithValue[] = {"--source",  "--scene",  "--size",
+                                                          "--rate",    "--frames", "--mode-switch",
+                                                          "--display", "--dir",    "--control-fd"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
+            *error = "unknown option: " + std::string(arg);
+            return kBadArgument;
+        }
         if (i + 1 >= argc) {
-            *error = "unknown option or missing value: " + std::string(arg);
+            *error = "missing value for " + std::string(arg);
             return kBadArgument;
         }
         const std::string_view value = argv[++i];
@@ -68,12 +77,9 @@ int SourceOptions::Parse(int argc, const char* const* argv, std::string* error) 
         } else if (arg == "--dir") {
             ok = !value.empty();
             directory = value;
-        } else if (arg == "--control-fd") {
+        } else {  // --control-fd
             ok = ParseInt(value, 0, 65535, &n);
             controlFd = int(n);
-        } else {
-            *error = "unknown option: " + std::string(arg);
-            return kBadArgument;
         }
         if (!ok) {
             *error = "bad value for " + std::string(arg) + ": " + std::string(value);
@@ -85,14 +91,17 @@ int SourceOptions::Parse(int argc, const char* const* argv, std::string* error) 
 
 std::string SourceOptions::HelpText() {
     std::string scenes;
-    for (const char* name : SyntheticScene::kNames) scenes += std::string(scenes.empty() ? "" : ", ") + name;
+    for (const char* name : SyntheticScene::kNames)
+        scenes += std::string(scenes.empty() ? "" : ", ") + name;
     return "Usage: ZTVL [options]\n"
            "Screen source: keeps a copy of the screen and of the pointer in the shared files\n"
            "ZTVLSHARE.DAT and ZTVLSHAREP.DAT, which the server reads.\n"
            "\n"
            "  --source x11|synthetic  where the picture comes from (default x11)\n"
            "  --display NAME          x11: the X display (default $DISPLAY)\n"
-           "  --scene NAME            synthetic: " + scenes + " (default static)\n"
+           "  --scene NAME            synthetic: " +
+           scenes +
+           " (default static)\n"
            "  --size WxH              synthetic: screen size (default 1024x768)\n"
            "  --rate N                frames per second (synthetic), or at most N copies\n"
            "                          per second (x11); default 30\n"

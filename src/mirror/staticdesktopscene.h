@@ -7,7 +7,7 @@
 namespace velmora {
 
 class StaticDesktopScene final : public SyntheticScene {
-public:
+  public:
     StaticDesktopScene(int width, int height) : SyntheticScene(width, height) {}
 
     uint32_t PixelAt(uint32_t frame, int x, int y) const override;

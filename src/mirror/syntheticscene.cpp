@@ -10,8 +10,7 @@
 
 namespace velmora {
 
-std::unique_ptr<SyntheticScene> SyntheticScene::Make(std::string_view name, int width,
-                                                     int height) {
+std::unique_ptr<SyntheticScene> SyntheticScene::Make(std::string_view name, int width, int height) {
     if (width < 1 || height < 1) return nullptr;
     if (name == "static") return std::make_unique<StaticDesktopScene>(width, height);
     if (name == "typing") return std::make_unique<TypingScene>(width, height);
@@ -26,18 +25,19 @@ void SyntheticScene::PointerAt(uint32_t /*frame*/, int* x, int* y) const {
     *y = height_ / 2;
 }
 
-void SyntheticScene::Draw(uint32_t frame, const ScreenRect& area,
-                          const FrameCanvas& canvas) const {
+void SyntheticScene::Draw(uint32_t frame, const ScreenRect& area, const FrameCanvas& canvas) const {
     const ScreenRect r = area.Intersect(Bounds()).Intersect(canvas.Bounds());
     if (r.Empty()) return;
     for (int y = r.top; y < r.bottom; ++y) {
         uint8_t* row = canvas.Row(y);
-        for (int x = r.left; x < r.right; ++x) StorePixel(row + size_t(x) * 4, PixelAt(frame, x, y));
+        for (int x = r.left; x < r.right; ++x)
+            StorePixel(row + size_t(x) * 4, PixelAt(frame, x, y));
     }
 }
 
 uint32_t SyntheticScene::Hash(uint32_t a, uint32_t b, uint32_t c) {
-    uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
+    uint32_t h =
+        a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
     h ^= h >> 12;
@@ -90,7 +90,8 @@ bool SyntheticScene::GlyphInk(uint32_t index, int gx, int gy) {
     // A few strokes per glyph: a stem, a bar and a bowl picked by the hash.
     const bool stem = ((h >> 3) & 1) != 0 && gx == 1 + int((h >> 4) % 5);
     const bool bar = ((h >> 7) & 1) != 0 && gy == 3 + int((h >> 8) % 10);
-    const bool bowl = ((h >> 12) & 1) != 0 && gy >= 7 && (gx == 1 || gx == 6 || gy == 7 || gy == 12);
+    const bool bowl =
+        ((h >> 12) & 1) != 0 && gy >= 7 && (gx == 1 || gx == 6 || gy == 7 || gy == 12);
     return stem || bar || bowl;
 }
 

@@ -18,7 +18,7 @@
 namespace velmora {
 
 class SyntheticScene {
-public:
+  public:
     // The scene names the source accepts, for its help text.
     static constexpr const char* kNames[] = {"static", "typing", "scrolling", "window", "noise"};
 
@@ -44,7 +44,7 @@ public:
     // `frame` into the canvas.
     virtual void Draw(uint32_t frame, const ScreenRect& area, const FrameCanvas& canvas) const;
 
-protected:
+  protected:
     SyntheticScene(int width, int height) : width_(width), height_(height) {}
 
     // A well-mixed 32-bit hash of three values.
@@ -69,7 +69,7 @@ protected:
     static constexpr uint32_t kPaper = PackPixel(255, 255, 255);
     static constexpr uint32_t kTitle = PackPixel(0, 64, 160);
 
-private:
+  private:
     int width_;
     int height_;
 };

@@ -18,8 +18,8 @@ void SyntheticSource::ArrowShape(uint32_t* argb, int* width, int* height) {
             // A wedge whose right edge runs down at 45 degrees until row 11,
             // then the tail; the outline is its border.
             const bool inside = x <= y && (y < 12 ? true : x <= 23 - y);
-            const bool border = inside && (x == 0 || x == y || (y >= 12 && x == 23 - y) ||
-                                           y == kArrowHeight - 1);
+            const bool border =
+                inside && (x == 0 || x == y || (y >= 12 && x == 23 - y) || y == kArrowHeight - 1);
             argb[y * kArrowWidth + x] = !inside ? 0u : border ? 0xFF000000u : 0xFFFFFFFFu;
         }
     }

@@ -17,7 +17,7 @@
 namespace velmora {
 
 class SyntheticSource {
-public:
+  public:
     SyntheticSource(const SourceOptions& options, ShareFileWriter& writer, SourceControl& control)
         : options_(options), writer_(writer), control_(control) {}
 
@@ -31,7 +31,7 @@ public:
     // outline, premultiplied ARGB.
     static void ArrowShape(uint32_t* argb, int* width, int* height);
 
-private:
+  private:
     bool Begin(int width, int height, uint32_t frame, std::string* error);
     void Step(uint32_t frame);
 

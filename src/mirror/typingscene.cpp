@@ -38,7 +38,7 @@ void TypingScene::Damage(uint32_t frame, std::vector<ScreenRect>& out) const {
         return;
     }
     out.push_back(CellRect((frame - 1) % cellsPerPage_));  // the caret's cell gets its glyph
-    out.push_back(CellRect(frame % cellsPerPage_));       // the caret moves on
+    out.push_back(CellRect(frame % cellsPerPage_));        // the caret moves on
 }
 
 void TypingScene::PointerAt(uint32_t frame, int* x, int* y) const {

@@ -7,14 +7,14 @@
 namespace velmora {
 
 class TypingScene final : public SyntheticScene {
-public:
+  public:
     TypingScene(int width, int height);
 
     uint32_t PixelAt(uint32_t frame, int x, int y) const override;
     void Damage(uint32_t frame, std::vector<ScreenRect>& out) const override;
     void PointerAt(uint32_t frame, int* x, int* y) const override;
 
-private:
+  private:
     ScreenRect CellRect(uint32_t cell) const;
 
     ScreenRect text_;

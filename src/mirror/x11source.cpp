@@ -67,18 +67,18 @@ bool X11Source::Connect(std::string* error) {
     display_ = XOpenDisplay(options_.display.empty() ? nullptr : options_.display.c_str());
     if (display_ == nullptr) {
         const char* name = options_.display.empty() ? getenv("DISPLAY") : options_.display.c_str();
-        *error = std::string("cannot open the X display ") + (name != nullptr ? name : "(DISPLAY is not set)");
+        *error = std::string("cannot open the X display ") +
+                 (name != nullptr ? name : "(DISPLAY is not set)");
         return false;
     }
     const int screen = DefaultScreen(display_);
     root_ = RootWindow(display_, screen);
     visual_ = DefaultVisual(display_, screen);
     depth_ = DefaultDepth(display_, screen);
-    if (!converter_.Configure(BitsPerPixelOfDepth(display_, depth_),
-                              ImageByteOrder(display_) == MSBFirst,
-                              static_cast<uint32_t>(visual_->red_mask),
-                              static_cast<uint32_t>(visual_->green_mask),
-                              static_cast<uint32_t>(visual_->blue_mask))) {
+    if (!converter_.Configure(
+            BitsPerPixelOfDepth(display_, depth_), ImageByteOrder(display_) == MSBFirst,
+            static_cast<uint32_t>(visual_->red_mask), static_cast<uint32_t>(visual_->green_mask),
+            static_cast<uint32_t>(visual_->blue_mask))) {
         *error = "the X screen's pixel format (depth " + std::to_string(depth_) +
                  ") is not a true-colour format of 16, 24 or 32 bits";
         return false;

@@ -28,7 +28,7 @@
 namespace velmora {
 
 class X11Source {
-public:
+  public:
     X11Source(const SourceOptions& options, ShareFileWriter& writer, SourceControl& control)
         : options_(options), writer_(writer), control_(control) {}
     ~X11Source();
@@ -40,7 +40,7 @@ public:
     // answer is the program's exit code (0, or 1 with `error` set).
     int Run(const std::string& directory, std::string* error);
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     bool Connect(std::string* error);

@@ -95,7 +95,9 @@ inline constexpr uint32_t kPointerFormat1Bpp = 1;
 inline constexpr uint32_t kPointerFormat32Bpp = 6;
 
 // Bytes of one image row: width x 4 (32 bits per pixel is always a multiple of 4).
-constexpr size_t ScreenStride(uint32_t width) { return size_t{width} * 4; }
+constexpr size_t ScreenStride(uint32_t width) {
+    return size_t{width} * 4;
+}
 // height x (width x 4 + 4) + 32.
 constexpr size_t ScreenFileSize(uint32_t width, uint32_t height) {
     return size_t{height} * (ScreenStride(width) + 4) + kScreenHeaderSize;
@@ -105,7 +107,9 @@ constexpr size_t ScreenFileSize(uint32_t width, uint32_t height) {
 constexpr uint32_t PackPixel(uint8_t red, uint8_t green, uint8_t blue) {
     return uint32_t{green} | (uint32_t{blue} << 8) | (uint32_t{red} << 16);
 }
-inline void StorePixel(uint8_t* p, uint32_t packed) { StoreLe<uint32_t>(p, packed); }
+inline void StorePixel(uint8_t* p, uint32_t packed) {
+    StoreLe<uint32_t>(p, packed);
+}
 
 // A 32-bit flag field of a shared file, read and written through volatile
 // bytes so that a polling reader always looks at the mapping. Values 0 and 1
@@ -128,10 +132,10 @@ struct ScreenGeometry {
 };
 
 inline constexpr int kHeaderOk = 1;
-inline constexpr int kHeaderTooShort = -1;      // the file cannot hold a header
-inline constexpr int kHeaderBadSize = -2;       // width or height 0 or above kMaxScreenSide
-inline constexpr int kHeaderBadDepth = -3;      // bits per pixel other than 32
-inline constexpr int kHeaderExceedsFile = -4;   // the image it claims does not fit the file
+inline constexpr int kHeaderTooShort = -1;     // the file cannot hold a header
+inline constexpr int kHeaderBadSize = -2;      // width or height 0 or above kMaxScreenSide
+inline constexpr int kHeaderBadDepth = -3;     // bits per pixel other than 32
+inline constexpr int kHeaderExceedsFile = -4;  // the image it claims does not fit the file
 
 // Checks the header at the start of a mapped screen file of `fileSize`
 // bytes and fills `out`: kHeaderOk, or a negative kHeader* code. A header

@@ -22,7 +22,7 @@ struct ScreenBlock {
 };
 
 class BlockGrid {
-public:
+  public:
     static constexpr int kBlockSide = 56;
 
     // Cuts a width x height screen whose rows are `stride` bytes apart.
@@ -46,7 +46,7 @@ public:
     // answer is how many were written.
     int BlocksCovering(int minX, int minY, int maxX, int maxY, int32_t* list, int capacity) const;
 
-private:
+  private:
     int width_ = 0;
     int height_ = 0;
     size_t stride_ = 0;

@@ -18,7 +18,7 @@
 namespace velmora {
 
 class ChangeScanner {
-public:
+  public:
     static constexpr int kPasses = 16;
 
     // Makes the reference copy for `grid` (its frame bytes, zeroed); the
@@ -39,7 +39,7 @@ public:
     int Scan(const uint8_t* frame, size_t frameBytes, const BlockGrid& grid, int32_t* list,
              int capacity);
 
-private:
+  private:
     std::vector<uint8_t> reference_;
     std::vector<uint8_t> changed_;  // per column of the grid row being scanned
     int pass_ = 0;

@@ -37,7 +37,8 @@ bool ReadReadyLine(int fd, uint32_t readyMs, std::string* error) {
     while (line.find('\n') == std::string::npos) {
         const uint32_t spent = TickSince(begin);
         if (spent >= readyMs) {
-            *error = "the screen source did not report ready within " + std::to_string(readyMs) + " ms";
+            *error =
+                "the screen source did not report ready within " + std::to_string(readyMs) + " ms";
             return false;
         }
         pollfd p{fd, POLLIN, 0};
@@ -64,7 +65,9 @@ bool ReadReadyLine(int fd, uint32_t readyMs, std::string* error) {
 
 }  // namespace
 
-SourceProcess::~SourceProcess() { (void)Stop(3000); }
+SourceProcess::~SourceProcess() {
+    (void)Stop(3000);
+}
 
 std::string SourceProcess::Find(const std::string& name) {
     if (name.empty()) return {};
@@ -153,7 +156,9 @@ bool SourceProcess::Reap(bool block) {
     return true;
 }
 
-bool SourceProcess::Alive() { return pid_ != 0 && !Reap(false); }
+bool SourceProcess::Alive() {
+    return pid_ != 0 && !Reap(false);
+}
 
 void SourceProcess::CloseControl() {
     if (control_ >= 0) close(control_);

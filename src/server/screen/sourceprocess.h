@@ -19,14 +19,14 @@
 namespace velmora {
 
 class SourceProcess {
-public:
+  public:
     static constexpr int kStarted = 1;
     static constexpr int kNotFound = -1;  // no such program next to us or on PATH
     static constexpr int kFailed = -10;   // found, but it did not come up
 
-    static constexpr int kStopped = 1;   // it ended on SIGTERM (or had ended already)
-    static constexpr int kNothing = 0;   // no source was running
-    static constexpr int kKilled = -1;   // it ignored SIGTERM within the limit and was killed
+    static constexpr int kStopped = 1;  // it ended on SIGTERM (or had ended already)
+    static constexpr int kNothing = 0;  // no source was running
+    static constexpr int kKilled = -1;  // it ignored SIGTERM within the limit and was killed
 
     SourceProcess() = default;
     ~SourceProcess();
@@ -54,7 +54,7 @@ public:
     // after that) and reap it.
     int Stop(uint32_t waitMs);
 
-private:
+  private:
     bool Reap(bool block);
     void CloseControl();
 

@@ -38,10 +38,14 @@ int MapExisting(const std::string& path, uint8_t** view, size_t* size, struct st
 
 const char* HeaderProblem(int code) {
     switch (code) {
-        case kHeaderTooShort: return "the file is too short for a header";
-        case kHeaderBadSize: return "the header's width or height is out of range";
-        case kHeaderBadDepth: return "the header's bits per pixel is not 32";
-        default: return "the header claims an image larger than the file";
+        case kHeaderTooShort:
+            return "the file is too short for a header";
+        case kHeaderBadSize:
+            return "the header's width or height is out of range";
+        case kHeaderBadDepth:
+            return "the header's bits per pixel is not 32";
+        default:
+            return "the header claims an image larger than the file";
     }
 }
 

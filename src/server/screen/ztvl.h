@@ -25,28 +25,29 @@
 namespace velmora {
 
 class ZTVL {
-public:
+  public:
     // Attach.
     static constexpr int kOk = 1;
     static constexpr int kNotFound = -1;       // no screen source program
     static constexpr int kSourceFailed = -10;  // it did not come up (a failed display change)
     // Map files.
     static constexpr int kNotAttached = -100;
-    static constexpr int kScreenFileUnopened = 254;   // screen file not opened or not mapped
-    static constexpr int kScreenViewFailed = 253;     // its view failed
-    static constexpr int kScreenHeaderRefused = 252;  // its header claims an image the file cannot hold
+    static constexpr int kScreenFileUnopened = 254;  // screen file not opened or not mapped
+    static constexpr int kScreenViewFailed = 253;    // its view failed
+    static constexpr int kScreenHeaderRefused =
+        252;  // its header claims an image the file cannot hold
     static constexpr int kPointerFileUnopened = 251;
     static constexpr int kPointerViewFailed = 250;
-    static constexpr int kReferenceFailed = -4;       // no memory for the reference copy
+    static constexpr int kReferenceFailed = -4;  // no memory for the reference copy
     // Set sharing, detach.
     static constexpr int kFailed = -1;
 
     struct Options {
-        std::string program = "ZTVL";         // found next to this program, then on PATH
-        std::vector<std::string> arguments;   // for the source, e.g. {"--source", "synthetic"}
-        std::string directory;                // of the shared files; empty: the runtime directory
-        uint32_t readyMs = 10000;             // how long attach waits for the source
-        uint32_t stopMs = 3000;               // how long detach waits before it kills
+        std::string program = "ZTVL";        // found next to this program, then on PATH
+        std::vector<std::string> arguments;  // for the source, e.g. {"--source", "synthetic"}
+        std::string directory;               // of the shared files; empty: the runtime directory
+        uint32_t readyMs = 10000;            // how long attach waits for the source
+        uint32_t stopMs = 3000;              // how long detach waits before it kills
     };
 
     ZTVL();
@@ -106,7 +107,7 @@ public:
     const std::string& Directory() const { return directory_; }
     const std::string& LastError() const { return error_; }
 
-private:
+  private:
     int MapScreenFile();
     int MapPointerFile();
 
