@@ -167,6 +167,7 @@ TEST_F(Hook, MovingAWindowByItsTitleGives561Then534sThen562) {
         EXPECT_EQ(r.right - r.left, start.right - start.left) << "a move keeps the size";
     }
     EXPECT_EQ(RectOf(records[records.size() - 2]), end);
+    EXPECT_NE(GetCurrentCursor(), 0u) << "the pointer crossed the frame: the cursor changed";
 }
 
 TEST_F(Hook, ResizingByTheBottomRightCornerGives532WithThatEdge) {

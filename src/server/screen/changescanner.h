@@ -40,8 +40,18 @@ class ChangeScanner {
              int capacity);
 
   private:
+    // The state of each column of the grid row being scanned.
+    static constexpr uint8_t kUnchanged = 0;
+    static constexpr uint8_t kListed = 1;   // changed, reported, to be copied
+    static constexpr uint8_t kLeftOut = 2;  // changed, but the list was full
+
+    // Marks the blocks of grid row j whose row r differs.
+    void CompareRow(const uint8_t* frame, const BlockGrid& grid, int j, int r);
+    // Copies the listed blocks of grid row j into the reference.
+    void CopyListed(const uint8_t* frame, const BlockGrid& grid, int j);
+
     std::vector<uint8_t> reference_;
-    std::vector<uint8_t> changed_;  // per column of the grid row being scanned
+    std::vector<uint8_t> changed_;
     int pass_ = 0;
 };
 

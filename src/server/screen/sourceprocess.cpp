@@ -79,14 +79,16 @@ std::string SourceProcess::Find(const std::string& name) {
         folder.resize(folder.rfind('/') + 1);
         if (IsExecutableFile(folder + name)) return folder + name;
     }
-    const char* path = getenv("PATH");
-    std::string rest = path != nullptr ? path : "";
-    while (!rest.empty()) {
-        const size_t colon = rest.find(':');
-        std::string folder = rest.substr(0, colon);
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-        if (folder.empty()) folder = ".";
+    const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    size_t begin = 0;
+    while (begin < path.size()) {
+        size_t colon = path.find(':', begin);
+        if (colon == std::string::npos) colon = path.size();
+        // An empty entry is the current folder.
+        const std::string folder =
+            colon > begin ? path.substr(begin, colon - begin) : std::string(".");
         if (IsExecutableFile(folder + "/" + name)) return folder + "/" + name;
+        begin = colon + 1;
     }
     return {};
 }
