@@ -194,11 +194,20 @@ void FrameSender::ApplyAcknowledgements(uint8_t channel, ZTACKS_LIST& acks, uint
             const uint32_t bytes =
                 frame->Packet(0).framePackets * static_cast<uint32_t>(kPacketDataSize);
             bytesDone_.fetch_add(bytes);
+            const bool sentOnce = frame->sendCount <= 1;
             Remove(frame);
-            uint32_t sample = TickDiff(now, record->sendTick.get());
-            if (sample == 0) sample = 10;
-            estimator_.AddSample(sample);
-            events_->RoundTrip(estimator_.Compute(100));
+            // The record carries the tick of the first packet the receiver
+            // got, which for a frame sent more than once may belong to any of
+            // its transmissions: such a sample would count the repair time as
+            // round trip, and each longer time-out would lengthen the next
+            // sample until the estimate reaches its cap. Only frames sent
+            // once give a sample.
+            if (sentOnce) {
+                uint32_t sample = TickDiff(now, record->sendTick.get());
+                if (sample == 0) sample = 10;
+                estimator_.AddSample(sample);
+                events_->RoundTrip(estimator_.Compute(100));
+            }
             events_->FrameDone(bytes);
         } else if (state == FRAME_PARTIAL || state == FRAME_BUSY) {
             // The record's bitmap says which packets the receiver holds; only

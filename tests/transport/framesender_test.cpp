@@ -145,6 +145,22 @@ TEST_F(FrameSenderTest, RoundTripSampleOfZeroCountsAsTen) {
     EXPECT_EQ(sender.Average(), 10u) << "all 64 samples are 10";
 }
 
+TEST_F(FrameSenderTest, FrameSentMoreThanOnceGivesNoRoundTripSample) {
+    // Its acknowledgement may carry the tick of any transmission: counting
+    // it would turn the repair time into round trip and feed on itself.
+    sender.StartEstimate(50, 100);  // time-out 100 ms
+    ASSERT_EQ(sender.Queue(kDataChannel, 0, message.data(), 10, 0), 10);
+    sender.SenderPass(0, sink);
+    sender.SenderPass(101, sink);  // timed out, queued again
+    sender.SenderPass(102, sink);  // second transmission
+    ASSERT_EQ(sink.Take().size(), 2u);
+    const uint32_t before = sender.Average();
+    acks.Add(Ack(0xFFFF, FRAME_DELIVERED, 0));
+    sender.ApplyAcknowledgements(kDataChannel, acks, 3000);
+    EXPECT_EQ(sender.InFlight(), 0u);
+    EXPECT_EQ(sender.Average(), before);
+}
+
 TEST_F(FrameSenderTest, AcknowledgementsOfOtherFramesChannelsOrKeysAreDiscarded) {
     ASSERT_EQ(sender.Queue(kDataChannel, 0, message.data(), 10, 0), 10);
     sender.SenderPass(0, sink);
