@@ -157,10 +157,9 @@ int ZTMUTEX::Unlock() {
 
 bool ZTMUTEX::Wait(uint32_t waitMs) {
     pthread_mutex_t* mutex = &shared_->mutex;
-    int rc;
-    if (waitMs == 0) {
-        rc = pthread_mutex_trylock(mutex);
-    } else {
+    // Uncontended, the lock is taken without reading the clock.
+    int rc = pthread_mutex_trylock(mutex);
+    if (rc == EBUSY && waitMs != 0) {
         // The monotonic clock: a change of the wall clock neither cuts the
         // wait short nor stretches it.
         timespec deadline{};

@@ -110,6 +110,27 @@ TEST(ZtSecurityGuard, GuardsNestAndOnlyTheInnermostCatches) {
     EXPECT_TRUE(nested.outerFinished);
 }
 
+// Deeper than any stack (the limit is only out of the compiler's sight);
+// each frame keeps a buffer the compiler cannot drop.
+volatile int gRecursionLimit = 1 << 30;
+
+int Recurse(int depth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth >= gRecursionLimit) return frame[0];
+    return Recurse(depth + 1) + frame[0];
+}
+
+// The handler runs on an alternate stack, so even a fault that used up the
+// thread's own stack is caught.
+TEST(ZtSecurityGuard, CatchesAStackOverflowInTheLoop) {
+    uint32_t code = 1;
+    std::thread worker(
+        [&] { code = ZTSECURITY::RunGuarded([](void*) { (void)Recurse(0); }, nullptr); });
+    worker.join();
+    EXPECT_EQ(code, kExceptionAccessViolation);
+}
+
 TEST(ZtSecurityGuard, GuardsOfOneThreadDoNotCatchAnothersFaults) {
     // While this thread sits in a guard, a fault on another, unguarded thread
     // keeps its default outcome: the process dies of it.
