@@ -243,19 +243,19 @@ ZTIF_CONNECTION* Connect(const char* brokerName, const char* serverAddress, uint
     if (started != nleOk) return state.Fail(started, why);
     const Guid guid = state.ApplicationGuid();
 
-    const InstanceList list(request.brokerName, request.lockPath);
-    if (!list.IsOpen()) {
+    auto list = std::make_unique<InstanceList>(request.brokerName, request.lockPath);
+    if (!list->IsOpen()) {
         return state.Fail(nleServerConnectFail,
                           "the instance list of broker \"" + request.brokerName +
-                              "\" cannot be opened: " + (why.empty() ? list.LastError() : why));
+                              "\" cannot be opened: " + (why.empty() ? list->LastError() : why));
     }
-    const int32_t index = ClaimSlot(list, request, guid);
+    const int32_t index = ClaimSlot(*list, request, guid);
     if (index < 0) {
         return state.Fail(index, "all " + std::to_string(kInstanceSlots) +
                                      " connection slots of broker \"" + request.brokerName +
                                      "\" are taken");
     }
-    ZTINSTANCE_SLOT& slot = list.Slot(index);
+    ZTINSTANCE_SLOT& slot = list->Slot(index);
     const int32_t verdict = AwaitVerdict(slot, timeoutMs, settings.connectGraceMs, &why);
     if (verdict != nleOk) return state.Fail(verdict, why);
 
@@ -272,6 +272,7 @@ ZTIF_CONNECTION* Connect(const char* brokerName, const char* serverAddress, uint
         (void)ChangeSlotState(slot, nsConnected, nsDisConnected);
         return state.Fail(nleUnknownError, "the keep-alive thread cannot be started");
     }
+    connection->list = std::move(list);
     connection->lastError.store(nleOk);
     return connection.release();
 }
@@ -291,8 +292,8 @@ int32_t ZtifDisconnect(ZTIF_CONNECTION* connection) {
     if (connection == nullptr) return 0;
     const std::unique_ptr<ZTIF_CONNECTION> owned(connection);
     try {
-        const InstanceList list(owned->brokerName, owned->lockPath);
-        if (!list.IsOpen()) return 0;
+        const InstanceList& list = *owned->list;
+        if (!list.IsCurrent()) return 0;
         if (ChangeSlotState(list.Slot(owned->slotIndex), nsConnected, nsDisConnected)) {
             ClientIfState::Instance().ForgetIfIdle(owned->brokerName, list);
         }

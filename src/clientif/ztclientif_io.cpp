@@ -1,7 +1,8 @@
-// Sending, peeking and receiving on a connection. Every call opens the
-// broker's instance list to look at the connection's slot and closes it again
-// before it returns; the queue mappings and their locks stay open in the
-// connection. Nothing is allocated on these paths.
+// Sending, peeking and receiving on a connection. Every call first asks
+// whether the broker's instance list is still there (and its broker alive)
+// before it looks at the connection's slot; the list's and the queues'
+// mappings and the queue locks stay open in the connection. Nothing is
+// allocated on these paths.
 #include <algorithm>
 #include <cstring>
 
@@ -35,9 +36,8 @@ int32_t ZtifSend(ZTIF_CONNECTION* connection, const void* data, int32_t length, 
                  uint32_t timeoutMs) {
     if (connection == nullptr || length < 0 || (length > 0 && data == nullptr)) return -1;
     ZTIF_CONNECTION& c = *connection;
-    const InstanceList list(c.brokerName, c.lockPath);
-    if (!list.IsOpen()) return -1;
-    ZTINSTANCE_SLOT& slot = list.Slot(c.slotIndex);
+    if (!c.list->IsCurrent()) return -1;
+    ZTINSTANCE_SLOT& slot = c.list->Slot(c.slotIndex);
     if (!Connected(slot)) {
         c.lastError.store(nleNotConnected);
         return -5;
@@ -87,9 +87,8 @@ int32_t ZtifSend(ZTIF_CONNECTION* connection, const void* data, int32_t length, 
 int32_t ZtifPeek(ZTIF_CONNECTION* connection) {
     if (connection == nullptr) return -1;
     ZTIF_CONNECTION& c = *connection;
-    const InstanceList list(c.brokerName, c.lockPath);
-    if (!list.IsOpen()) return -1;
-    ZTINSTANCE_SLOT& slot = list.Slot(c.slotIndex);
+    if (!c.list->IsCurrent()) return -1;
+    ZTINSTANCE_SLOT& slot = c.list->Slot(c.slotIndex);
     if (!Connected(slot)) {
         c.lastError.store(nleNotConnected);
         return -5;
@@ -118,12 +117,11 @@ int32_t ZtifReceive(ZTIF_CONNECTION* connection, void* buffer, int32_t bufferSiz
                     uint32_t timeoutMs) {
     if (connection == nullptr || bufferSize < 0 || (bufferSize > 0 && buffer == nullptr)) return -1;
     ZTIF_CONNECTION& c = *connection;
-    const InstanceList list(c.brokerName, c.lockPath);
-    if (!list.IsOpen()) {
+    if (!c.list->IsCurrent()) {
         c.lastError.store(nleInvalidConnect);
         return -1;
     }
-    ZTINSTANCE_SLOT& slot = list.Slot(c.slotIndex);
+    ZTINSTANCE_SLOT& slot = c.list->Slot(c.slotIndex);
     if (!Connected(slot)) {
         c.lastError.store(nleNotConnected);
         return -5;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "clientif/instancelist.h"
 #include "clientif/sharedqueue.h"
 #include "clientif/ztinstance_slot.h"
 #include "platform/ztmutex.h"
@@ -27,7 +28,9 @@ struct ZTIF_CONNECTION {
     std::unique_ptr<ZTSHARED_MEMORY> receiveMemory;  // "%sR%d"
     std::unique_ptr<ZTSHARED_MEMORY> sendMemory;     // "%sS%d"
 
-    // Kept for the connection's life rather than opened at every call.
+    // Kept for the connection's life rather than opened at every call; each
+    // call asks list->IsCurrent() before it looks at the slot.
+    std::unique_ptr<InstanceList> list;
     ZTMUTEX receiveLock;  // "%sRM%d"
     ZTMUTEX sendLock;     // "%sSM%d"
     ReceiveQueue receiveQueue;

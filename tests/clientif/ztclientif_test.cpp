@@ -446,6 +446,27 @@ TEST_F(ZtifTest, ReceiveThatLosesTheRestOfItsMessageEndsTheConnection) {
     EXPECT_NE(SlotState(broker.Slot(c->slotIndex)), nsConnected);
 }
 
+// A connection belongs to the broker it was made with: once that broker has
+// gone, a new broker of the same name does not take it over.
+TEST_F(ZtifTest, AConnectionEndsWithItsBrokerEvenWhenANewOneTakesTheName) {
+    StartBroker();
+    ZTIF_CONNECTION* c = Connect();
+    ASSERT_NE(c, nullptr) << ZtifLastErrorText();
+    broker_.reset();
+    FakeBroker& successor = StartBroker();
+    const int32_t index = c->slotIndex;
+    SetSlotState(successor.Slot(index), nsConnected);
+    uint8_t byte = 1;
+    EXPECT_EQ(ZtifSend(c, &byte, 1, 0, kWaitMs), -1);
+    EXPECT_EQ(ZtifPeek(c), -1);
+    EXPECT_EQ(ZtifReceive(c, &byte, 1, kWaitMs), -1);
+    EXPECT_EQ(ZtifConnectionError(c), nleInvalidConnect);
+    std::erase(open_, c);
+    EXPECT_EQ(ZtifDisconnect(c), 0);
+    // The new broker's slot of the same index is left alone.
+    EXPECT_EQ(SlotState(successor.Slot(index)), nsConnected);
+}
+
 TEST_F(ZtifTest, DisconnectAsksTheBrokerToCloseAndFreesTheSlot) {
     FakeBroker& broker = StartBroker();
     ZTIF_CONNECTION* c = Connect();
