@@ -310,18 +310,21 @@ void ZtifStopBroker(const char* brokerName) {
         const ZtifSettings settings = state.Settings();
         const std::string name = brokerName;
         const std::string lockPath = BrokerLock::LockPath(name);
-        {
-            const InstanceList list(name, {});
-            if (!list.IsOpen()) return;
-            SetSlotState(list.Slot(0), nsBrokerExit);
-        }
+        const InstanceList list(name, {});
+        if (!list.IsOpen()) return;
+        ZTINSTANCE_SLOT& first = list.Slot(0);
+        SetSlotState(first, nsBrokerExit);
         const uint32_t begin = Tick();
         for (;;) {
             SleepMs(settings.stopPollMs);
-            if (!InstanceList(name, {}).IsOpen()) break;
+            // Gone, or replaced by the list of a broker started since.
+            if (!list.IsCurrent()) break;
             // A broker that died cannot remove its list; what it left goes now.
             if (!BrokerLock::IsBrokerAlive(lockPath) && BrokerLock::RemoveIfStale(name)) break;
             if (settings.stopLimitMs != 0 && TickSince(begin) >= settings.stopLimitMs) break;
+            // The broker may have been closing slot 0 when the request came,
+            // and written the slot free over it: the request is made again.
+            if (SlotState(first) != nsBrokerExit) SetSlotState(first, nsBrokerExit);
         }
         state.SetClosing();
         state.ClearKeepAlive();

@@ -87,8 +87,10 @@ namespace velmora {
 // broker was reachable, else 0 (also for a null connection).
 int32_t ZtifDisconnect(ZTIF_CONNECTION* connection);
 
-// Asks the broker to exit and returns once its instance list has gone (or its
-// broker has died). Afterwards this process refuses every further connect.
+// Asks the broker to exit (slot 0 := nsBrokerExit, made again should the
+// broker overwrite it while closing that slot) and returns once its instance
+// list has gone (or its broker has died). Afterwards this process refuses
+// every further connect.
 // Note: a broker that lives on but never exits is waited for without limit
 // unless the settings give one.
 void ZtifStopBroker(const char* brokerName);

@@ -4,8 +4,6 @@
 
 #include <arpa/inet.h>
 
-#include <atomic>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -528,6 +526,22 @@ TEST_F(ZtifTest, StopBrokerWaitsForTheListToGoThenRefusesConnects) {
     EXPECT_EQ(ZtifConnect(Name(), "127.0.0.1", 8888, 4, 0, 10), nullptr);
     EXPECT_EQ(ZtifLastError(), nleInvalidConnect);
     EXPECT_EQ(ZtifLastErrorText(), text);
+}
+
+// A broker that was closing slot 0 when the exit request came writes the slot
+// free over it; the request is made again rather than lost.
+TEST_F(ZtifTest, StopBrokerRepeatsARequestTheBrokerOverwrote) {
+    BrokerLock broker;
+    ASSERT_EQ(broker.Acquire(Name()), BrokerLock::kAcquired) << broker.LastError();
+    std::thread closing([&] {
+        ASSERT_TRUE(Eventually([&] { return SlotState(broker.Slot(0)) == nsBrokerExit; }));
+        SetSlotState(broker.Slot(0), nsNotUse);
+        ASSERT_TRUE(Eventually([&] { return SlotState(broker.Slot(0)) == nsBrokerExit; }));
+        broker.Release();
+    });
+    ZtifStopBroker(Name());
+    closing.join();
+    EXPECT_FALSE(InstanceList(name_, {}).IsOpen());
 }
 
 }  // namespace
