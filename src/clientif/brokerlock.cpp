@@ -12,6 +12,7 @@
 #include "platform/runtime_dir.h"
 #include "platform/shared_name.h"
 #include "platform/tick.h"
+#include "platform/ztmutex.h"
 
 namespace velmora {
 namespace {
@@ -71,6 +72,17 @@ int32_t BrokerLock::Acquire(const char* brokerName, uint32_t waitMs) {
         return kHeldByAnother;
     }
     lockFd_ = fd;
+    // Applications claim slots under the instance-list lock. Holding it from
+    // before the list exists until every slot is free keeps an application
+    // that finds the list at once from reading the zeros of a list not yet
+    // made (state 0 is nsError: every slot would look taken).
+    ZTMUTEX claimLock;
+    if (!claimLock.Create(InstanceListLockName(name).c_str())) {
+        error_ = claimLock.LastError();
+        Release();
+        return kListFailed;
+    }
+    claimLock.Lock();
     // A broker of this name that died left its objects behind.
     RemoveSharedObjects(name);
     list_ = std::make_unique<ZTSHARED_MEMORY>(name.c_str(), kInstanceListSize, true);
@@ -82,6 +94,7 @@ int32_t BrokerLock::Acquire(const char* brokerName, uint32_t waitMs) {
         return kListFailed;
     }
     for (int32_t i = 0; i < kInstanceSlots; ++i) ResetSlot(Slot(i));
+    claimLock.Unlock();
     return kAcquired;
 }
 

@@ -45,8 +45,10 @@ class BrokerLock {
     // Takes the lifetime lock of `brokerName` (waiting at most waitMs for a
     // probe to let go), removes what a dead broker of this name left, and
     // creates the instance list with every slot free (nsNotUse, error
-    // nleInvalidConnect). kHeldByAnother leaves everything of the live broker
-    // untouched. LastError() says why anything else failed.
+    // nleInvalidConnect), holding the instance-list lock "%sSHARE" meanwhile
+    // so that no application claims a slot of a list not yet made.
+    // kHeldByAnother leaves everything of the live broker untouched.
+    // LastError() says why anything else failed.
     [[nodiscard]] int32_t Acquire(const char* brokerName, uint32_t waitMs = kAcquireWaitMs);
 
     // Removes the instance list, then lets the lock go (in that order, so a

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <atomic>
 #include <thread>
 
 #include "clientif/brokernames.h"
 #include "clientif/clientif_fixture.h"
 #include "clientif/instancelist.h"
 #include "platform/child_process.h"
+#include "platform/ztmutex.h"
 
 namespace velmora::test {
 namespace {
@@ -105,6 +107,29 @@ TEST_F(BrokerLockTest, AStartingBrokerOutwaitsAProbe) {
     close(probe);
     broker.join();
     EXPECT_EQ(result, BrokerLock::kAcquired) << lock.LastError();
+}
+
+// An application claims slots under the instance-list lock as soon as it
+// finds the list. Whenever the list can be seen with that lock free, every
+// slot must already be free: a list of zeros would read as 500 slots taken.
+TEST_F(BrokerLockTest, NoSlotCanBeClaimedBeforeTheListIsMade) {
+    for (int round = 0; round < 30; ++round) {
+        std::atomic<bool> seen{false};
+        std::thread application([&] {
+            ZTMUTEX claimLock;
+            ASSERT_TRUE(claimLock.Create(InstanceListLockName(name_).c_str()));
+            ASSERT_TRUE(Eventually([&] { return ListExists(name_); }));
+            if (claimLock.TryLock(0)) {
+                EXPECT_EQ(InstanceList(name_, {}).CountInState(nsNotUse), kInstanceSlots);
+                claimLock.Unlock();
+            }
+            seen = true;
+        });
+        BrokerLock lock;
+        ASSERT_EQ(lock.Acquire(Name()), BrokerLock::kAcquired) << lock.LastError();
+        ASSERT_TRUE(Eventually([&] { return seen.load(); }));
+        application.join();
+    }
 }
 
 TEST_F(BrokerLockTest, RefusesNamesItCannotShare) {
