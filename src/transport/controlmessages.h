@@ -133,6 +133,14 @@ constexpr bool IsRefusal(const ZTPACKET& packet) {
     return packet.channel == kControlChannel && packet.noAck == 1 && packet.data[0] == ccRefused;
 }
 
+// True when the packet is a whole message by itself (one packet, its
+// dataLength the message's length), as every control message is. A packet
+// of a longer channel-1 message is not read as a control message.
+constexpr bool IsSinglePacketMessage(const ZTPACKET& packet) {
+    return packet.framePackets == 1 &&
+           packet.messageLength.get() == static_cast<int32_t>(packet.dataLength.get());
+}
+
 // The data bytes a packet really carries: dataLength, at most 997.
 constexpr size_t PacketPayloadLength(const ZTPACKET& packet) {
     const size_t n = packet.dataLength.get();

@@ -107,6 +107,14 @@ void TransportPeer::SetRemote(uint32_t addressRaw, uint16_t dataPortRaw, uint16_
     ackSink_ = std::make_unique<UdpSink>(ackSocket_.Get(), addressRaw, ackPortRaw, kAckSendWaitMs);
 }
 
+void TransportPeer::AdvertiseAckPort(uint16_t ackPortRaw) {
+    PacketOrigin origin;
+    origin.connectionKey = config_.connectionKey;
+    origin.ackPortRaw = ackPortRaw;
+    origin.senderAddressRaw = LoopbackAddressRaw();
+    sender_.SetOrigin(origin);
+}
+
 void TransportPeer::SetOnMessage(OnMessage callback) {
     std::lock_guard<std::mutex> lock(inboxMutex_);
     onMessage_ = std::move(callback);

@@ -84,6 +84,11 @@ class TransportPeer {
 
     // Where data packets and acknowledgements go (network order).
     void SetRemote(uint32_t addressRaw, uint16_t dataPortRaw, uint16_t ackPortRaw);
+    // The ackPort written into every packet (network order), where the remote
+    // sends its acknowledgements: by default the peer's own acknowledgement
+    // port; a relay port puts those acknowledgements through the relay too.
+    // Before Start.
+    void AdvertiseAckPort(uint16_t ackPortRaw);
     void SetOnMessage(OnMessage callback);
 
     bool Start();
