@@ -65,9 +65,13 @@ TransportPeer::~TransportPeer() {
     Stop();
 }
 
+uint32_t TransportPeer::OwnAddressRaw() const {
+    return config_.addressRaw != 0 ? config_.addressRaw : LoopbackAddressRaw();
+}
+
 bool TransportPeer::Open() {
-    dataSocket_ = SocketHandle(OpenUdpSocket(LoopbackAddressRaw(), 0));
-    ackSocket_ = SocketHandle(OpenUdpSocket(LoopbackAddressRaw(), 0));
+    dataSocket_ = SocketHandle(OpenUdpSocket(OwnAddressRaw(), 0));
+    ackSocket_ = SocketHandle(OpenUdpSocket(OwnAddressRaw(), 0));
     if (!dataSocket_.Valid() || !ackSocket_.Valid()) return false;
     (void)SetReceiveBuffer(dataSocket_.Get(), config_.socketBuffer, kPacketSize);
     (void)SetSendBuffer(ackSocket_.Get(), config_.socketBuffer, kPacketReturnSize);
@@ -85,7 +89,7 @@ bool TransportPeer::Open() {
     PacketOrigin origin;
     origin.connectionKey = config_.connectionKey;
     origin.ackPortRaw = AckPortRaw();
-    origin.senderAddressRaw = LoopbackAddressRaw();
+    origin.senderAddressRaw = OwnAddressRaw();
     sender_.SetOrigin(origin);
     sender_.Reset();
     sender_.StartEstimate(config_.initialRttMs, 100);
@@ -111,7 +115,7 @@ void TransportPeer::AdvertiseAckPort(uint16_t ackPortRaw) {
     PacketOrigin origin;
     origin.connectionKey = config_.connectionKey;
     origin.ackPortRaw = ackPortRaw;
-    origin.senderAddressRaw = LoopbackAddressRaw();
+    origin.senderAddressRaw = OwnAddressRaw();
     sender_.SetOrigin(origin);
 }
 
@@ -149,7 +153,7 @@ void TransportPeer::Stop() {
 
 void TransportPeer::SendAck(PACKETRETURN answer, uint8_t channel) {
     answer.pendingFrames = static_cast<uint16_t>(inLists_[channel].FrameCount());
-    answer.senderAddress.setRaw(LoopbackAddressRaw());
+    answer.senderAddress.setRaw(OwnAddressRaw());
     (void)ackSink_->Send(&answer, sizeof(answer));
     acksSent_.fetch_add(1, std::memory_order_relaxed);
 }

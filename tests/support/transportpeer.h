@@ -56,6 +56,10 @@ struct PeerConfig {
     uint32_t maxInFlight = 64;       // Send waits while more frames are pending
     uint32_t passWaitMs = 1;         // longest wait of the connection thread between passes
     uint32_t maxMessage = 1 << 20;   // longest message the peer rebuilds
+    // The address both sockets bind to and packets carry (network order);
+    // 0 for 127.0.0.1. Other 127.x.y.z addresses make several peers on one
+    // machine look like several hosts.
+    uint32_t addressRaw = 0;
 };
 
 struct PeerStats {
@@ -77,7 +81,8 @@ class TransportPeer {
     TransportPeer(const TransportPeer&) = delete;
     TransportPeer& operator=(const TransportPeer&) = delete;
 
-    // Binds both sockets on 127.0.0.1; false when a socket cannot be made.
+    // Binds both sockets on the configured address (127.0.0.1 by default);
+    // false when a socket cannot be made.
     bool Open();
     uint16_t DataPortRaw() const;
     uint16_t AckPortRaw() const;
@@ -121,6 +126,7 @@ class TransportPeer {
     void ConnectionTurn();
     void DeliverReady(uint8_t channel);
     void SendAck(PACKETRETURN answer, uint8_t channel);
+    uint32_t OwnAddressRaw() const;
 
     PeerConfig config_;
     SocketHandle dataSocket_, ackSocket_;
