@@ -12,13 +12,15 @@ namespace velmora {
 
 class SessionLink {
   public:
+    // Receive: a message longer than the buffer was discarded.
+    static constexpr int kTooLong = -2;
+
     virtual ~SessionLink() = default;
     // The peer's dotted IPv4 address.
     virtual std::string AddressText() = 0;
     // The next message into `buffer`, waiting at most waitMs for it: its
-    // length (a message longer than `capacity` is consumed and answered with
-    // its length, only `capacity` bytes copied), 0 when none came in time,
-    // negative when the peer is gone.
+    // length, 0 when none came in time, kTooLong when it did not fit (it is
+    // discarded), another negative value when the peer is gone.
     virtual int Receive(uint8_t* buffer, size_t capacity, uint32_t waitMs) = 0;
     // Sends on the data channel and waits at most waitMs for the
     // acknowledgement: the length when acknowledged, 0 when refused (too many

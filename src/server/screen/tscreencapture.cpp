@@ -1,6 +1,7 @@
 #include "server/screen/tscreencapture.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "platform/tick.h"
@@ -100,6 +101,8 @@ bool TScreentCapture::StartUp() {
         initialised_.store(kSourceMissing);
         return false;
     }
+    Trace("screen source running (pid " + std::to_string(ztvl_.SourcePid()) + "), files in " +
+          ztvl_.Directory());
     if (ztvl_.MapFiles() != ZTVL::kOk) Trace("screen source: " + ztvl_.LastError());
     (void)ztvl_.SetSharing(1);
     {

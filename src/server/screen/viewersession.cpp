@@ -58,8 +58,8 @@ int ViewerSession::LogOn(SessionLink& link, const std::function<bool()>& stop) {
         if (waited >= kLogonWaitMs || stop() || Replaced()) return kNoLogon;
         const int n = link.Receive(receive_.data(), receive_.size(),
                                    std::min(kLogonSliceMs, kLogonWaitMs - waited));
+        if (n > 0 || n == SessionLink::kTooLong) break;  // any first message opens
         if (n < 0) return kNoLogon;
-        if (n > 0) break;
     }
 
     const int limit = services_.config->MaxUsers();
@@ -95,11 +95,11 @@ void ViewerSession::Serve(SessionLink& link, const std::function<bool()>& stop, 
             return;
         }
         const int n = link.Receive(receive_.data(), receive_.size(), kReceiveWaitMs);
-        if (n < 0) {
+        if (n < 0 && n != SessionLink::kTooLong) {
             *result = kPeerGone;
             return;
         }
-        if (n > 0 && size_t(n) <= receive_.size()) HandleViewerMessage(receive_.data(), size_t(n));
+        if (n > 0) HandleViewerMessage(receive_.data(), size_t(n));
         SleepMs(1);
     }
 }

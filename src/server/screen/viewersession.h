@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "server/screen/screensession.h"
+#include "transport/controlmessages.h"
 
 namespace velmora {
 
@@ -53,7 +54,7 @@ class ViewerSession : public ScreenSession {
     static constexpr uint32_t kSendWaitMs = 1000;
     static constexpr uint32_t kReceiveWaitMs = 5;
     // Disconnect reason for a session replaced by a newer one.
-    static constexpr int32_t kReplacedReason = 0;
+    static constexpr int32_t kReplacedReason = drReplaced;
     static constexpr const char* kLeftButtonTrace = "Mouse Left Button Down";
 
     // How a session ended (Run's answer).
@@ -74,6 +75,9 @@ class ViewerSession : public ScreenSession {
     // Mouse, keys and control requests by length; anything else is ignored.
     // Public for tests; the session's loop calls it.
     void HandleViewerMessage(const uint8_t* data, size_t length);
+
+  protected:
+    const SessionServices& Services() const { return services_; }
 
   private:
     int LogOn(SessionLink& link, const std::function<bool()>& stop);

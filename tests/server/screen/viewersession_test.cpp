@@ -37,7 +37,8 @@ class ScriptedLink : public SessionLink {
         if (incoming.empty()) return 0;
         const Bytes m = incoming.front();
         incoming.pop_front();
-        std::copy_n(m.begin(), std::min(capacity, m.size()), buffer);
+        if (m.size() > capacity) return kTooLong;
+        std::copy(m.begin(), m.end(), buffer);
         return int(m.size());
     }
     int Send(const uint8_t* data, size_t length, uint32_t) override {

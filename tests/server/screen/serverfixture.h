@@ -1,0 +1,127 @@
+// A whole server in the test process: ServerProgram started on a free port
+// pair with its own settings file and runtime directory (so the instance
+// lock and the screen source's files are the test's own), a synthetic screen
+// source unless the test asks for x11.
+#pragma once
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/tick.h"
+#include "server/app/liveconfig.h"
+#include "server/app/serverprogram.h"
+#include "server/screen/tscreencapture.h"
+
+namespace velmora::testing {
+
+inline bool WaitUntil(const std::function<bool()>& done, uint32_t limitMs = 15000) {
+    const uint32_t begin = Tick();
+    while (!done()) {
+        if (TickSince(begin) > limitMs) return false;
+        SleepMs(5);
+    }
+    return true;
+}
+
+// A port P with P and P + 1 free for UDP on any address, or 0.
+inline uint16_t FreePortPair() {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const uint16_t port = uint16_t(20000 + (uint32_t(getpid()) * 7 + attempt * 131) % 40000);
+        bool free = true;
+        int fds[2] = {-1, -1};
+        for (int i = 0; i < 2 && free; ++i) {
+            fds[i] = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(uint16_t(port + i));
+            free = fds[i] >= 0 && bind(fds[i], reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        }
+        for (int fd : fds) {
+            if (fd >= 0) close(fd);
+        }
+        if (free) return port;
+    }
+    return 0;
+}
+
+class ServerFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/velmora-server-XXXXXX";
+        dir_ = mkdtemp(name);
+        setenv("ZTVL_ROOT", (dir_ + "/run").c_str(), 1);
+        port_ = FreePortPair();
+        ASSERT_NE(port_, 0);
+        ini_ = {
+            {"SOCKET", {{"PORT", std::to_string(port_)}}},
+            {"USER", {{"CONNECTIONS", "10"}}},
+            {"COLOR CONVERT", {{"COLOR", "24"}}},
+            {"SCREEN SOURCE",
+             {{"SOURCE", "synthetic"}, {"SCENE", "static"}, {"SIZE", "320x200"}, {"RATE", "100"}}},
+        };
+    }
+    void TearDown() override {
+        if (program_ != nullptr) program_->Shutdown();
+        program_.reset();
+        (void)!std::system(("rm -rf " + dir_).c_str());
+    }
+
+    // Writes the settings and starts the server; waits until the screen
+    // source runs.
+    void StartServer() {
+        std::ofstream ini(dir_ + "/ZTVLSRV.INI");
+        for (const auto& [section, keys] : ini_) {
+            ini << "[" << section << "]\n";
+            for (const auto& [key, value] : keys) ini << key << "=" << value << "\n";
+        }
+        ini.close();
+        ServerOptions options;
+        options.headless = true;
+        options.configFile = dir_ + "/ZTVLSRV.INI";
+        ServerReport report;
+        report.trace = [this](const std::string& t) { Note("trace: " + t); };
+        report.userConnected = [this](const std::string& n, const std::string&) {
+            Note("connected: " + n);
+        };
+        report.userDisconnected = [this](const std::string& n) { Note("disconnected: " + n); };
+        program_ = std::make_unique<ServerProgram>(options, report);
+        std::string error;
+        ASSERT_EQ(program_->Start(&error), ServerProgram::kStarted) << error;
+        ASSERT_TRUE(WaitUntil([&] { return program_->Status() != 0; }));
+        ASSERT_EQ(program_->Status(), TScreentCapture::kRunning);
+    }
+
+    void Note(const std::string& line) {
+        std::lock_guard<std::mutex> guard(notesLock_);
+        notes_.push_back(line);
+    }
+    bool Noted(const std::string& line) {
+        std::lock_guard<std::mutex> guard(notesLock_);
+        for (const auto& n : notes_) {
+            if (n == line) return true;
+        }
+        return false;
+    }
+
+    std::string dir_;
+    uint16_t port_ = 0;
+    std::map<std::string, std::map<std::string, std::string>> ini_;
+    std::unique_ptr<ServerProgram> program_;
+    std::mutex notesLock_;
+    std::vector<std::string> notes_;
+};
+
+}  // namespace velmora::testing
