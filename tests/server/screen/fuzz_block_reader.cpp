@@ -5,8 +5,8 @@
 // First byte odd: the second byte picks the depth, the next two are the block
 // count and the rest is an already expanded SCREEN_BLOCKS payload, so the
 // block reader sees inputs that no stream would expand to.
-#include <algorithm>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -39,9 +39,8 @@ void DrawBlocks(const uint8_t* payload, size_t length, int count, int depth) {
                 std::abort();
             }
             const int y = block.bottom - 1 - row;
-            std::copy_n(
-                bitmap.data() + row * bitmapStride, block.width * 3,
-                backBuffer.data() + (static_cast<size_t>(y) * kScreenWidth + block.left) * 3);
+            std::copy_n(bitmap.data() + row * bitmapStride, block.width * 3,
+                        backBuffer.data() + (static_cast<size_t>(y) * kScreenWidth + block.left) * 3);
         }
     }
 }
