@@ -1,5 +1,6 @@
 #include "server/screen/sendqueue.h"
 
+#include <chrono>
 #include <new>
 
 namespace velmora {
@@ -30,7 +31,7 @@ void SendQueue::Unlink(int32_t n) {
 }
 
 void SendQueue::QueueFront(const int32_t* numbers, int count) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     const auto limit = static_cast<int32_t>(prev_.size());
     for (int i = 0; i < count; ++i) {
         const int32_t n = numbers[i];
@@ -42,6 +43,9 @@ void SendQueue::QueueFront(const int32_t* numbers, int count) {
         front_ = n;
         ++size_;
     }
+    const bool any = size_ > 0;
+    guard.unlock();
+    if (any) changed_.notify_all();
 }
 
 int SendQueue::Take(int max, int32_t* out) {
@@ -53,6 +57,22 @@ int SendQueue::Take(int max, int32_t* out) {
         out[taken++] = n;
     }
     return taken;
+}
+
+bool SendQueue::WaitNotEmpty(uint32_t waitMs) {
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait_for(guard, std::chrono::milliseconds(waitMs),
+                      [this] { return size_ > 0 || woken_; });
+    woken_ = false;
+    return size_ > 0;
+}
+
+void SendQueue::Wake() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        woken_ = true;
+    }
+    changed_.notify_all();
 }
 
 int SendQueue::Size() const {

@@ -10,6 +10,7 @@
 // Lock: lock_ guards everything; it is a leaf lock.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -33,6 +34,12 @@ class SendQueue {
     int Size() const;
     bool Empty() const { return Size() == 0; }
 
+    // Waits at most waitMs until the queue holds a number or Wake() is
+    // called; true when it holds one. Lets an idle send thread block
+    // instead of waking every few milliseconds.
+    bool WaitNotEmpty(uint32_t waitMs);
+    void Wake();
+
   private:
     static constexpr int32_t kNone = -1;
     static constexpr int32_t kOut = -2;  // in prev_: the number is not queued
@@ -40,6 +47,8 @@ class SendQueue {
     void Unlink(int32_t n);
 
     mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool woken_ = false;
     std::vector<int32_t> prev_;  // kOut when not queued, kNone at the front
     std::vector<int32_t> next_;
     int32_t front_ = kNone;

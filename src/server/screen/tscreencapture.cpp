@@ -225,9 +225,13 @@ bool TScreentCapture::CheckSource() {
         ChangeScreen();
         return false;  // ChangeScreen waited already
     }
+    const pid_t before = ztvl_.SourcePid();
     if (ztvl_.Attach() != ZTVL::kOk) {
         Trace("screen source: " + ztvl_.LastError());
         return false;
+    }
+    if (ztvl_.SourcePid() != before) {
+        Trace("screen source started again (pid " + std::to_string(ztvl_.SourcePid()) + ")");
     }
     (void)ztvl_.SetSharing(1);
     return true;

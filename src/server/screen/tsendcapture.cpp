@@ -26,7 +26,10 @@ bool TSendCapture::Start() {
 }
 
 void TSendCapture::Stop() {
-    if (IsStarted()) StopAndWait(10);
+    if (!IsStarted()) return;
+    RequestStop();
+    queue_.Wake();
+    StopAndWait(10);
 }
 
 uint32_t TSendCapture::ThreadProc(void* self) {
@@ -40,6 +43,10 @@ void TSendCapture::Loop() {
         const uint32_t start = Tick();
         if (!enabled_.load()) {
             SleepMs(kDisabledSleepMs);
+            continue;
+        }
+        if (queue_.Empty()) {
+            (void)queue_.WaitNotEmpty(kIdleWaitMs);
             continue;
         }
         Pass();

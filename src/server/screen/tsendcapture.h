@@ -46,6 +46,9 @@ class TSendCapture : public ZTTHREAD {
     // A batch never holds more numbers than this, whatever maxSendBlock says.
     static constexpr int kMaxBatch = 1024;
     static constexpr uint32_t kDisabledSleepMs = 20;
+    // With nothing queued the thread blocks this long at most (queuing wakes
+    // it at once), so an idle server does not wake it every few ms.
+    static constexpr uint32_t kIdleWaitMs = 100;
 
     TSendCapture(const LiveConfig& config, UserList& users);
     ~TSendCapture() override;

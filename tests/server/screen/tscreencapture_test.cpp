@@ -3,11 +3,14 @@
 #include "server/screen/tscreencapture.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -71,7 +74,14 @@ class CaptureTest : public ::testing::Test {
         o.directory = dir_;
         CaptureEnvironment env;
         env.injector = &injector_;
-        env.onStatus = [this](const std::string& text) { statuses_.push_back(text); };
+        env.onStatus = [this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(notesLock_);
+            statuses_.push_back(text);
+        };
+        env.onTrace = [this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(notesLock_);
+            traces_.push_back(text);
+        };
         capture_ = std::make_unique<TScreentCapture>(o, config_, users_, env, timings_);
         ASSERT_TRUE(capture_->Start());
         ASSERT_TRUE(WaitFor([&] { return capture_->Initialised() != TScreentCapture::kStarting; }));
@@ -99,7 +109,19 @@ class CaptureTest : public ::testing::Test {
     UserList users_;
     RecordingInjector injector_;
     CaptureTimings timings_;
-    std::vector<std::string> statuses_;
+    // What the capture thread reported, in order.
+    std::vector<std::string> Statuses() {
+        std::lock_guard<std::mutex> guard(notesLock_);
+        return statuses_;
+    }
+    bool Traced(const std::string& start) {
+        std::lock_guard<std::mutex> guard(notesLock_);
+        return std::any_of(traces_.begin(), traces_.end(),
+                           [&](const std::string& t) { return t.rfind(start, 0) == 0; });
+    }
+
+    std::mutex notesLock_;
+    std::vector<std::string> statuses_, traces_;
     std::unique_ptr<TScreentCapture> capture_;
 };
 
@@ -151,8 +173,8 @@ TEST_F(CaptureTest, LaterChangesReachEveryActiveSessionUntilItsPictureIsTheScree
     Listed la(users_, a), lb(users_, b), li(users_, idle);
     capture_->SendFullPicture(a);
     capture_->SendFullPicture(b);
-    ASSERT_TRUE(WaitFor([&] { return !statuses_.empty(); }));
-    EXPECT_EQ(statuses_.front(), TScreentCapture::kSharingText);
+    ASSERT_TRUE(WaitFor([&] { return !Statuses().empty(); }));
+    EXPECT_EQ(Statuses().front(), TScreentCapture::kSharingText);
 
     const auto last = SceneFrame("typing", 150);
     testing::PictureModel pictures[2] = {{320, 200}, {320, 200}};
@@ -183,6 +205,70 @@ TEST_F(CaptureTest, LaterChangesReachEveryActiveSessionUntilItsPictureIsTheScree
     }));
     EXPECT_GT(blocksMessages, 1) << "changes came after the full picture";
     EXPECT_EQ(idle.QueuedCount(), 0);
+}
+
+TEST_F(CaptureTest, AScreenSizeChangeReachesViewersAsScreenInfoAndANewPicture) {
+    config_.Update([](VelmoraConfig& c) { c.colorBits = 24; });
+    // The source switches to 160 x 100 at its frame 30.
+    StartCapture("static", {"--mode-switch", "30:160x100"});
+    ScreenSession viewer;
+    Listed listed(users_, viewer);
+    capture_->SendFullPicture(viewer);
+    ASSERT_TRUE(WaitFor([&] { return capture_->ScreenInfo().width == 160; }));
+    EXPECT_EQ(capture_->ScreenInfo().height, 100);
+    // After the notice, blocks of the new size cover the new screen.
+    std::unique_ptr<testing::PictureModel> picture;
+    const auto frame = [] {
+        std::vector<uint8_t> pixels(160 * 100 * 4);
+        auto s = SyntheticScene::Make("static", 160, 100);
+        s->Draw(0, s->Bounds(), FrameCanvas{pixels.data(), 160, 100});
+        return pixels;
+    }();
+    EXPECT_TRUE(WaitFor([&] {
+        for (const auto& m : Drain(viewer)) {
+            SCREEN_INFO info{};
+            if (ReadScreenInfoMessage(m.data(), m.size(), &info) == amOk) {
+                EXPECT_EQ(info.width, 160);
+                EXPECT_EQ(info.height, 100);
+                picture = std::make_unique<testing::PictureModel>(160, 100);
+            } else if (m[0] == mtScreenBlocks && picture != nullptr) {
+                EXPECT_GT(picture->Apply(m.data(), m.size(), frame.data(), 160 * 4), 0);
+            }
+        }
+        return picture != nullptr && picture->Uncovered() == 0;
+    }));
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->Mismatches(), 0);
+}
+
+TEST_F(CaptureTest, AScreenSourceThatDiesIsStartedAgain) {
+    StartCapture("typing");
+    ScreenSession viewer;
+    Listed listed(users_, viewer);
+    capture_->SendFullPicture(viewer);
+    // The capture thread owns the source: its pid is learnt from the trace.
+    ASSERT_TRUE(Traced("screen source running (pid "));
+    std::string line;
+    {
+        std::lock_guard<std::mutex> guard(notesLock_);
+        line = traces_.front();
+    }
+    const pid_t first = pid_t(std::atol(line.c_str() + line.find("(pid ") + 5));
+    ASSERT_GT(first, 0);
+    kill(first, SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return Traced("screen source started again (pid "); }));
+    // Sharing again, and changes flow again.
+    ASSERT_TRUE(WaitFor([&] { return Statuses().back() == TScreentCapture::kSharingText; }));
+    const auto statuses = Statuses();
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), TScreentCapture::kNotSharingText),
+              statuses.end());
+    Drain(viewer);
+    EXPECT_TRUE(WaitFor([&] {
+        for (const auto& m : Drain(viewer)) {
+            if (m[0] == mtScreenBlocks) return true;
+        }
+        return false;
+    }));
 }
 
 TEST_F(CaptureTest, ControlRightFollowsThePolicy) {
