@@ -79,6 +79,14 @@ int ViewDispatcher::Dispatch(const uint8_t* data, size_t length, bool holdsContr
 }
 
 int ViewDispatcher::Expand(const uint8_t* data, size_t length, MESSAGE_HEADER* header) {
+    // Deflate cannot expand n bytes to more than about 1032 n (a 258-byte
+    // match in two bits); a payload announced beyond that is refused before
+    // a buffer of its size is made.
+    constexpr uint64_t kMaxRatio = 1040;
+    if (ReadMessageHeader(data, length, header) != amOk) return vwBadLength;
+    if (uint64_t{header->payloadLength} > (length - sizeof(MESSAGE_HEADER)) * kMaxRatio + 64) {
+        return vwBadStream;
+    }
     const int result = ExpandMessagePayload(lz_, data, length, header, payload_);
     if (result >= 0) return vwApplied;
     return result == tlzNoMemory ? vwNoMemory : vwBadStream;
