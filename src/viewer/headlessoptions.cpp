@@ -64,6 +64,15 @@ int HeadlessOptions::Parse(int argc, const char* const* argv, std::string* error
         };
         std::string_view v;
         if (arg == "--help" || arg == "-h") return kHelp;
+        if (arg == "--stop-broker") {
+            if (!value(&v)) return kBadArgument;
+            if (v.empty() || v.size() > 29) {
+                *error = "a broker name has 1 to 29 characters";
+                return kBadArgument;
+            }
+            brokerName = std::string(v);
+            return kStopBroker;
+        }
         if (arg == "--headless") {
             headless = true;
             if (i + 1 < argc && argv[i + 1][0] != '-') {
@@ -140,6 +149,7 @@ std::string HeadlessOptions::HelpText() {
            "  --broker NAME         broker name (default ZTVLVIEW_BROKER)\n"
            "  --show-broker         let the broker show its window\n"
            "  --keep-broker         leave the broker running at exit (it is stopped by default)\n"
+           "VelmoraViewer --stop-broker NAME  asks the broker NAME to exit and waits for it.\n"
            "\n"
            "Commands: control on|off, move X Y, click X Y [left|right|middle], down/up X Y\n"
            "[button], wheel X Y DELTA, type TEXT, key NAME (ctrl+alt+delete, enter, f5, 0x41),\n"

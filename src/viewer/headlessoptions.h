@@ -10,6 +10,7 @@ class HeadlessOptions {
   public:
     static constexpr int kParsed = 1;
     static constexpr int kHelp = 2;
+    static constexpr int kStopBroker = 3;  // only stop the broker `brokerName`
     static constexpr int kBadArgument = -1;
 
     std::string address;  // dotted IPv4

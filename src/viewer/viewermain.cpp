@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "clientif/ztclientif.h"
 #include "viewer/headlessoptions.h"
 #include "viewer/headlessviewer.h"
 
@@ -14,6 +15,13 @@ int main(int argc, char** argv) {
         case HeadlessOptions::kHelp:
             std::fputs(HeadlessOptions::HelpText().c_str(), stdout);
             return 0;
+        case HeadlessOptions::kStopBroker: {
+            ZtifSettings settings = ZtifGetSettings();
+            settings.stopLimitMs = 10000;
+            ZtifSetSettings(settings);
+            ZtifStopBroker(options.brokerName.c_str());
+            return 0;
+        }
         case HeadlessOptions::kParsed:
             break;
         default:
