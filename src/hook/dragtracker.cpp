@@ -32,13 +32,13 @@ uint32_t DragTracker::EdgeOf(const HookRect& before, const HookRect& after) {
 
 void DragTracker::WindowConfigured(uint64_t window, const HookRect& rect, bool overrideRedirect,
                                    std::vector<HOOKEVENT>& out) {
-    auto [it, added] = windows_.try_emplace(window, Known{rect, overrideRedirect});
+    auto [it, added] = windows_.try_emplace(window, Known{rect, overrideRedirect, false});
     if (added) return;  // a new window is not a drag
     Known& known = it->second;
     const HookRect before = known.rect;
     known.rect = rect;
     known.overrideRedirect = overrideRedirect;
-    if (overrideRedirect || buttons_ == 0 || before == rect) return;
+    if (overrideRedirect || !known.mapped || buttons_ == 0 || before == rect) return;
     if (dragged_ == 0) {
         dragged_ = window;
         out.push_back(Record(kWmEnterSizeMove, before, 0));
@@ -52,6 +52,11 @@ void DragTracker::WindowConfigured(uint64_t window, const HookRect& rect, bool o
     } else {
         out.push_back(Record(kWmMoving, rect, 0));
     }
+}
+
+void DragTracker::WindowMapped(uint64_t window, bool mapped) {
+    const auto it = windows_.find(window);
+    if (it != windows_.end()) it->second.mapped = mapped;
 }
 
 void DragTracker::WindowGone(uint64_t window, std::vector<HOOKEVENT>& out) {

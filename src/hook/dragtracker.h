@@ -7,7 +7,8 @@
 //
 // Note: a window that an application moves or resizes by itself while a
 // button happens to be held looks like a drag; override-redirect windows
-// (menus, tooltips) are never taken for one.
+// (menus, tooltips) and windows not mapped (a frame being set up) are never
+// taken for one.
 //
 // X-free and not thread-safe: the watcher thread owns it.
 #pragma once
@@ -34,6 +35,8 @@ class DragTracker {
     // root; records for an ongoing or starting drag go to `out`.
     void WindowConfigured(uint64_t window, const HookRect& rect, bool overrideRedirect,
                           std::vector<HOOKEVENT>& out);
+    // It was mapped or unmapped; a window starts unmapped.
+    void WindowMapped(uint64_t window, bool mapped);
     // It left the root (destroyed or reparented into a frame). A drag of
     // it ends here with 562, so a reader following the drag is never left
     // waiting for a release that will not be reported.
@@ -53,6 +56,7 @@ class DragTracker {
     struct Known {
         HookRect rect;
         bool overrideRedirect = false;
+        bool mapped = false;
     };
     std::unordered_map<uint64_t, Known> windows_;
     uint32_t buttons_ = 0;  // bit b - 1 set while button b (1 to 3) is held

@@ -91,6 +91,7 @@ void HookWatcher::FollowExisting() {
             tracker_.WindowConfigured(children[i],
                                       RectOf(a.x, a.y, a.width, a.height, a.border_width),
                                       a.override_redirect != 0, pending_);
+            tracker_.WindowMapped(children[i], a.map_state != IsUnmapped);
         }
     }
     if (children != nullptr) XFree(children);
@@ -169,9 +170,16 @@ void HookWatcher::Handle(XEvent& event) {
                 tracker_.WindowConfigured(e.window,
                                           RectOf(a.x, a.y, a.width, a.height, a.border_width),
                                           a.override_redirect != 0, pending_);
+                tracker_.WindowMapped(e.window, a.map_state != IsUnmapped);
             }
             break;
         }
+        case MapNotify:
+            if (event.xmap.event == root_) tracker_.WindowMapped(event.xmap.window, true);
+            break;
+        case UnmapNotify:
+            if (event.xunmap.event == root_) tracker_.WindowMapped(event.xunmap.window, false);
+            break;
         case DestroyNotify:
             if (event.xdestroywindow.event == root_)
                 tracker_.WindowGone(event.xdestroywindow.window, pending_);

@@ -58,6 +58,7 @@ TEST(DragTracker, AMoveGives561ThenMovesThen562AndAResizeGives532WithItsEdge) {
     std::vector<HOOKEVENT> out;
     const HookRect start{100, 100, 400, 300};
     t.WindowConfigured(7, start, false, out);
+    t.WindowMapped(7, true);
     EXPECT_TRUE(out.empty()) << "a new window is not a drag";
 
     t.ButtonPressed(1);
@@ -87,15 +88,21 @@ TEST(DragTracker, ChangesThatAreNotAPointerDragGiveNoRecords) {
     DragTracker t;
     std::vector<HOOKEVENT> out;
     t.WindowConfigured(1, {0, 0, 100, 100}, false, out);
+    t.WindowMapped(1, true);
     t.WindowConfigured(2, {0, 0, 50, 50}, true, out);
+    t.WindowMapped(2, true);
+    t.WindowConfigured(4, {0, 0, 1, 1}, false, out);       // a frame being set up, not mapped yet
     t.WindowConfigured(1, {10, 0, 110, 100}, false, out);  // no button held
     t.ButtonPressed(4);                                    // wheel clicks hold nothing
     t.WindowConfigured(1, {20, 0, 120, 100}, false, out);
     t.ButtonReleased(4, out);
     t.ButtonPressed(1);
-    t.WindowConfigured(2, {5, 5, 55, 55}, true, out);      // a menu moving
-    t.WindowConfigured(3, {0, 0, 10, 10}, false, out);     // a window appearing
-    t.WindowConfigured(1, {20, 0, 120, 100}, false, out);  // stacking only, same place
+    t.WindowConfigured(2, {5, 5, 55, 55}, true, out);         // a menu moving
+    t.WindowConfigured(3, {0, 0, 10, 10}, false, out);        // a window appearing
+    t.WindowConfigured(1, {20, 0, 120, 100}, false, out);     // stacking only, same place
+    t.WindowConfigured(4, {300, 200, 602, 425}, false, out);  // placed before it is mapped
+    t.WindowMapped(1, false);
+    t.WindowConfigured(1, {40, 0, 140, 100}, false, out);  // moved while hidden
     t.ButtonReleased(1, out);
     EXPECT_TRUE(out.empty()) << Take(out).size() << " records";
 }
@@ -105,6 +112,8 @@ TEST(DragTracker, OnlyTheDraggedWindowIsFollowedAndItsDisappearanceEndsTheDrag) 
     std::vector<HOOKEVENT> out;
     t.WindowConfigured(1, {0, 0, 100, 100}, false, out);
     t.WindowConfigured(2, {200, 0, 300, 100}, false, out);
+    t.WindowMapped(1, true);
+    t.WindowMapped(2, true);
     t.ButtonPressed(1);
     t.WindowConfigured(1, {5, 0, 105, 100}, false, out);
     t.WindowConfigured(2, {205, 0, 305, 100}, false, out);  // another window, ignored
