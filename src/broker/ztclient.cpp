@@ -37,7 +37,10 @@ ZTCLIENT::ZTCLIENT(const char* brokerName, const BrokerSettings& settings)
     threadProc = &ZTCLIENT::ReceiveProc;
     // The lifetime lock first: a second broker of the same name must leave
     // the first one's instance list alone. Acquire writes every slot free.
-    if (lock_.Acquire(name_.c_str()) != BrokerLock::kAcquired) listError_ = lock_.LastError();
+    if (lock_.Acquire(name_.c_str()) != BrokerLock::kAcquired) {
+        listError_ = lock_.LastError();
+        return;
+    }
     (void)listLock_.Create(InstanceListLockName(name_).c_str());
 }
 

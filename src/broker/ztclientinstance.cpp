@@ -177,8 +177,9 @@ bool ZTCLIENTINSTANCE::Turn(uint32_t now) {
     bool work = HandOnFrames(kControlChannel);
     work = HandOnFrames(kDataChannel) || work;
 
-    if (std::unique_ptr<ZTPACKET> packet = lists.completeList[kControlChannel].Get()) {
-        HandleControl(*packet);
+    if ((current_ = lists.completeList[kControlChannel].Get())) {
+        HandleControl(*current_);
+        current_.reset();
         work = true;
     }
 
@@ -281,14 +282,16 @@ void ZTCLIENTINSTANCE::UpdateRates(uint32_t now) {
 bool ZTCLIENTINSTANCE::Deliver(ConnectionHooks* hooks) {
     ZTPACKET_COMPLETELIST& complete = engine_.Lists(index_).completeList[kDataChannel];
     bool any = false;
-    while (std::unique_ptr<ZTPACKET> packet = complete.Get()) {
+    while ((current_ = complete.Get())) {
+        const ZTPACKET& packet = *current_;
         any = true;
         receiveSecondBytes_ += static_cast<uint32_t>(kPacketDataSize);
         bytesReceived_.fetch_add(kPacketDataSize);
         packetsWaiting_.store(complete.Count());
         Slot().packetsWaiting = complete.Count();
         CallStatusHook(engine_.StatusHooks().onPacketDelivered);
-        if (hooks->Deliver(*this, *packet) < 0) hooks->Error(*this);
+        if (hooks->Deliver(*this, packet) < 0) hooks->Error(*this);
+        current_.reset();
         if (StopRequested()) break;
     }
     return any;

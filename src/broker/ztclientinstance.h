@@ -125,6 +125,10 @@ class ZTCLIENTINSTANCE : public ZTTHREAD {
     ReceiveQueue receiveQueue_;
     SendQueue sendQueue_;
 
+    // The packet being handled. A member, not a local: a fault leaves the
+    // loop by a long jump that skips local destructors.
+    std::unique_ptr<ZTPACKET> current_;
+
     std::atomic<bool> idle_{false};
     bool pauseSent_ = false;
     uint32_t lastWork_ = 0;

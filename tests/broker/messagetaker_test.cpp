@@ -53,7 +53,8 @@ class MessageTakerTest : public ::testing::Test {
         r.channel = channel;
         r.noAck = noAck;
         if (data != nullptr && length > 0)
-            std::memcpy(r.data, data, std::min<size_t>(static_cast<size_t>(length), sizeof(r.data)));
+            std::memcpy(r.data, data,
+                        std::min<size_t>(static_cast<size_t>(length), sizeof(r.data)));
         return r;
     }
 
