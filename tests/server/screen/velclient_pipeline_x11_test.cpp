@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "server/screen/xscreensaverguard.h"
 #include "serverfixture.h"
 #include "support/xvfb.h"
 #include "testviewer.h"
@@ -166,6 +167,35 @@ TEST_F(PipelineX11Test, ControlAltDeleteRunsTheSecureAttentionPathAndInjectsNoth
         5000));
     EXPECT_EQ(line, "requested");
     EXPECT_TRUE(window.Collect(KeyPress, 1, 500).empty());
+}
+
+// The saver guard on its own: off while sharing, turned off again if
+// something turns it on, the user's setting back at the end.
+TEST(XScreenSaverGuard, SuspendsTheSaverAndPutsTheSettingBack) {
+    Display* d = XOpenDisplay(g_x->server.Display().c_str());
+    ASSERT_NE(d, nullptr);
+    auto timeout = [d] {
+        int t = -1, interval = 0, blanking = 0, exposures = 0;
+        XGetScreenSaver(d, &t, &interval, &blanking, &exposures);
+        return t;
+    };
+    XSetScreenSaver(d, 321, 0, DefaultBlanking, DefaultExposures);
+    XSync(d, False);
+    {
+        XScreenSaverGuard guard(g_x->server.Display());
+        guard.Suspend();
+        EXPECT_EQ(timeout(), 0);
+        XSetScreenSaver(d, 100, 0, DefaultBlanking, DefaultExposures);  // another client
+        XSync(d, False);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                guard.Recheck();
+                return timeout() == 0;
+            },
+            5000));
+    }  // the destructor restores
+    EXPECT_EQ(timeout(), 321);
+    XCloseDisplay(d);
 }
 
 }  // namespace
