@@ -176,20 +176,19 @@ void TScreentCapture::ChangeScreen() {
 }
 
 void TScreentCapture::Pass() {
-    // 1. A new screen size, announced by the program or found in the file.
-    if (resolutionPending_.exchange(false)) {
+    {
+        // 1. A new screen size, announced by the program or found in the
+        // file; 2. the status text.
         CsGuard guard(captureLock_);
-        const SCREEN_INFO info = ScreenInfo();
-        if (pendingWidth_.load() != info.width || pendingHeight_.load() != info.height) {
-            ChangeScreen();
+        if (resolutionPending_.exchange(false)) {
+            const SCREEN_INFO info = ScreenInfo();
+            if (pendingWidth_.load() != info.width || pendingHeight_.load() != info.height) {
+                ChangeScreen();
+            }
         }
+        if (ztvl_.NeedsRemap()) ChangeScreen();
+        ShowStatus();
     }
-    if (ztvl_.NeedsRemap()) {
-        CsGuard guard(captureLock_);
-        ChangeScreen();
-    }
-    // 2. The status text.
-    ShowStatus();
     // 3. Nobody watches: sleep.
     if (users_.CountActive() == 0) {
         if (env_.screenSaver != nullptr) env_.screenSaver->Recheck();
@@ -219,8 +218,8 @@ void TScreentCapture::ShowStatus() {
 }
 
 bool TScreentCapture::CheckSource() {
-    if (ztvl_.Sharing() != 0) return false;
     CsGuard guard(captureLock_);
+    if (ztvl_.Sharing() != 0) return false;
     if (!ztvl_.Mapped() || ztvl_.NeedsRemap()) {
         ChangeScreen();
         return false;  // ChangeScreen waited already

@@ -10,12 +10,12 @@
 // starts it, detach stops it). Texts for the user (status, the "source
 // missing" error) and trace lines go to the callbacks of CaptureEnvironment.
 //
-// Locks: captureLock_ serialises the pass's scan (and drag following) with
-// screen changes, colour-depth changes and full pictures, and guards the ZTVL
-// object and the pointer encoder; controlLock_ serialises control-right
-// decisions; infoLock_ guards the screen description (leaf). Order:
-// controlLock_ or captureLock_ (never both), then the send thread's encode
-// lock, then the user list's lock, then a session's lock.
+// Locks: captureLock_ guards the ZTVL object (every use, by any thread) and
+// the pointer encoder, so it serialises the pass's scan (and drag following)
+// with screen changes, colour-depth changes and full pictures; controlLock_ serialises
+// control-right decisions; infoLock_ guards the screen description (leaf). Order: controlLock_ or
+// captureLock_ (never both), then the send thread's encode lock, then the user list's lock, then a
+// session's lock.
 #pragma once
 
 #include <atomic>
@@ -112,8 +112,6 @@ class TScreentCapture : public ZTTHREAD {
     bool DecideControlRequest(ScreenSession& requester);
 
     TSendCapture& Sender() { return sender_; }
-    // The screen source (for tests: where its files are, its process).
-    const ZTVL& Source() const { return ztvl_; }
 
   private:
     class DragBridge;
