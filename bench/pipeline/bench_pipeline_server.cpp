@@ -4,7 +4,8 @@
 // LAN preset), and 1 or 10 viewers on loopback log on and take everything it
 // sends. Prints, per case, the server's CPU (the screen source apart) and the
 // bytes per second each viewer receives on the wire (1024-byte datagrams,
-// retransmissions included) and as application messages.
+// retransmissions included) and as application messages. A still screen
+// with no viewer and with one shows what an idle server costs.
 //
 // Encoding a batch once and copying it to every session is what keeps 10
 // viewers well below 10 times the CPU of one.
@@ -166,8 +167,10 @@ Figures Run(const char* scene, int viewers) {
                 figures.wireKBps += double(v[i]->WireBytes() - wire0[i]) / 1024 / seconds;
                 figures.messageKBps += double(v[i]->MessageBytes() - messages0[i]) / 1024 / seconds;
             }
-            figures.wireKBps /= double(v.size());
-            figures.messageKBps /= double(v.size());
+            if (!v.empty()) {
+                figures.wireKBps /= double(v.size());
+                figures.messageKBps /= double(v.size());
+            }
             figures.ok = true;
         }
     }
@@ -191,6 +194,13 @@ int main() {
     std::printf("%-10s %8s %12s %12s %14s %16s\n", "scene", "viewers", "server CPU%", "source CPU%",
                 "wire KB/s/vw", "messages KB/s/vw");
     int status = 0;
+    // An idle server: nobody logged on, then one viewer of a still screen.
+    for (int viewers : {0, 1}) {
+        const velmora::Figures f = velmora::Run("static", viewers);
+        if (!f.ok) status = 1;
+        std::printf("%-10s %8d %12.1f %12.1f %14.1f %16.1f\n", "static", viewers,
+                    f.serverCpuPercent, f.sourceCpuPercent, f.wireKBps, f.messageKBps);
+    }
     for (const char* scene : {"typing", "scrolling"}) {
         double single = 0;
         for (int viewers : {1, 10}) {
