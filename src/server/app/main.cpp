@@ -1,7 +1,7 @@
 // VelmoraServer --headless: the server without a window. Trace lines, the
 // sharing status and user events go to stdout, errors to stderr. SIGINT or
-// SIGTERM shuts it down in the designed order (the handler only writes a
-// byte to a pipe; the main loop does the work).
+// SIGTERM runs the orderly shut-down (the handler only writes a byte to a
+// pipe; the main loop does the work).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -1,5 +1,5 @@
 // The server program without its window: the start-up and shut-down of
-// everything the server runs, in the designed order, and the session
+// everything the server runs, in a fixed order, and the session
 // factory. The headless entry drives it; the window will drive the same
 // object.
 //
@@ -60,7 +60,7 @@ class ServerProgram {
     static constexpr int kEngineFailed = -4;
     static constexpr int kCaptureFailed = -5;
 
-    // The engine's size and socket buffers, as the design gives them.
+    // The engine's size (100 managers of 4 connections) and socket buffers.
     static constexpr int32_t kManagers = 100;
     static constexpr int32_t kHostsPerManager = 4;
     static constexpr uint32_t kSocketBuffer = 300000;
