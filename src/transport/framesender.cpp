@@ -1,6 +1,7 @@
 #include "transport/framesender.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace velmora {
 
@@ -81,6 +82,48 @@ int32_t FrameSender::QueueMessage(uint8_t channel, uint8_t noAck, const void* da
     }
     queued = true;
     return static_cast<int32_t>(length);
+}
+
+int32_t FrameSender::QueueFrame(uint8_t channel, ZTPACKET* packets, uint32_t count, uint32_t now,
+                                uint16_t* frameSeq) {
+    if (channel > kControlChannel || packets == nullptr || count < 1 || count > kMaxFramePackets)
+        return kInvalidMessage;
+    for (uint32_t i = 0; i < count; ++i)
+        if (packets[i].channel != channel) return kInvalidMessage;
+    CsGuard guard(pendingLock_);
+    if (channel == kDataChannel && params_.dataInFlightLimit != 0 &&
+        inFlight_.load() > params_.dataInFlightLimit)
+        return kRefused;
+    if (OutstandingSpan(channel) + count > kMaxMessagePackets) return kRefused;
+
+    uint16_t& counter = counters_[channel];
+    const uint16_t first = counter;
+    ZTPacketFrame& frame = frames_.emplace_back(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        ZTPACKET& p = frame.Packet(i);
+        std::memcpy(&p, &packets[i], sizeof(ZTPACKET));
+        p.seq = counter;
+        counter = static_cast<uint16_t>(counter + 1);
+        p.framePackets = static_cast<uint8_t>(count);
+        p.frameSeq = first;
+        p.reserved1 = 0;
+        p.reserved2 = 0;
+        p.connectionKey = origin_.connectionKey;
+        p.ackPort.setRaw(origin_.ackPortRaw);
+        p.sendTick = now;
+        p.senderAddress.setRaw(origin_.senderAddressRaw);
+    }
+    frame.status = StatusFromPacket(frame.Packet(0));
+    frame.status.state = FRAME_PARTIAL;
+    inFlight_.fetch_add(1);
+    if (frameSeq != nullptr) *frameSeq = first;
+    return static_cast<int32_t>(count);
+}
+
+void FrameSender::AddRoundTripSample(uint32_t ms) {
+    CsGuard guard(pendingLock_);
+    estimator_.AddSample(ms);
+    estimator_.Compute(100);
 }
 
 int32_t FrameSender::Send(uint8_t channel, uint8_t noAck, const void* data, uint32_t length,

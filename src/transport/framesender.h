@@ -86,6 +86,24 @@ class FrameSender {
                                uint32_t waitMs, const Clock& clock,
                                const std::function<bool()>& stillOpen);
 
+    // Appends one frame of count (1..64) packets that the caller built one
+    // by one, for a message that arrives piece by piece (the broker takes an
+    // application's message record by record). The caller fills each packet's
+    // messageLength, dataLength, data (zeros after dataLength), channel and
+    // noAck; seq, frameSeq and framePackets come from the channel's counter
+    // here, the origin fields and sendTick as Queue sets them. Answers
+    // count, kRefused (nothing queued: the channel's unacknowledged frames
+    // would span more than half the sequence space, or the data channel has
+    // too many in flight), or kInvalidMessage (bad channel or count, or a
+    // packet whose channel differs). frameSeq receives the frame's frameSeq.
+    [[nodiscard]] int32_t QueueFrame(uint8_t channel, ZTPACKET* packets, uint32_t count,
+                                     uint32_t now, uint16_t* frameSeq = nullptr);
+
+    // Adds one round-trip sample and recomputes the estimate over all
+    // samples (the broker backs off with average + 10 when it asks its peer
+    // to pause).
+    void AddRoundTripSample(uint32_t ms);
+
     // True while a frame of the channel with this frameSeq is pending.
     bool IsFramePending(uint8_t channel, uint16_t frameSeq);
 

@@ -146,8 +146,11 @@ TEST_F(SyntheticSourceProgram, ModeSwitchReplacesTheFileAfterClearingSharing) {
     StoreFlag(Header().sharing, 1);
     ASSERT_TRUE(WaitFor([&] { return LoadFlag(Header().sharing) == 0; }));
     EXPECT_EQ(Header().width.get(), 200u);  // the old file keeps its header
-    Map();
-    EXPECT_EQ(Header().width.get(), 120u);
+    // The new file takes the name once its header is written.
+    ASSERT_TRUE(WaitFor([&] {
+        Map();
+        return Header().width.get() == 120u;
+    }));
     EXPECT_EQ(Header().height.get(), 90u);
     ASSERT_TRUE(WaitFor([&] { return FrameOnScreen() == 4; }));
     auto scene = SyntheticScene::Make("window", 120, 90);

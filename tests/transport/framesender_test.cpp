@@ -260,6 +260,41 @@ TEST_F(FrameSenderTest, RefusesMessagesThatCannotBeCarriedSafely) {
     EXPECT_EQ(broker.Queue(kControlChannel, 0, big.data(), 998, 0), 998) << "per channel";
 }
 
+TEST_F(FrameSenderTest, FramesBuiltPieceByPieceContinueTheChannelCounter) {
+    // A message of 65 packets arriving in two pieces: its frames must carry
+    // the same seqs as if it had been cut at once, after an earlier message.
+    ASSERT_EQ(sender.Queue(kDataChannel, 0, message.data(), 2000, 0), 2000);  // 0xFFFF..0x0001
+    std::vector<ZTPACKET> built(64);
+    for (ZTPACKET& p : built) {
+        std::memset(&p, 0, sizeof(p));
+        p.channel = kDataChannel;
+        p.messageLength = 65 * 997;
+        p.dataLength = 997;
+    }
+    uint16_t first = 0;
+    ASSERT_EQ(sender.QueueFrame(kDataChannel, built.data(), 64, 5, &first), 64);
+    EXPECT_EQ(first, 0x0002);
+    ASSERT_EQ(sender.QueueFrame(kDataChannel, built.data(), 1, 5, &first), 1);
+    EXPECT_EQ(first, 0x0042);
+    EXPECT_EQ(sender.Counter(kDataChannel), 0x0043);
+
+    for (int pass = 0; pass < 3; ++pass) sender.SenderPass(7, sink);
+    ASSERT_EQ(sink.packets.size(), 3u + 64u + 1u);
+    const ZTPACKET& last = sink.packets[3 + 63];
+    EXPECT_EQ(last.seq.get(), 0x0041);
+    EXPECT_EQ(last.frameSeq.get(), 0x0002);
+    EXPECT_EQ(last.framePackets, 64);
+    EXPECT_EQ(last.connectionKey.get(), 9) << "origin fields come from the sender";
+    EXPECT_EQ(last.messageLength.get(), 65 * 997) << "the caller's fields stay";
+    EXPECT_EQ(sink.packets.back().framePackets, 1);
+
+    built[1].channel = kControlChannel;
+    EXPECT_EQ(sender.QueueFrame(kDataChannel, built.data(), 2, 5), FrameSender::kInvalidMessage);
+    EXPECT_EQ(sender.QueueFrame(kDataChannel, built.data(), 0, 5), FrameSender::kInvalidMessage);
+    EXPECT_EQ(sender.QueueFrame(kDataChannel, built.data(), 65, 5), FrameSender::kInvalidMessage);
+    EXPECT_EQ(sender.InFlight(), 3u);
+}
+
 TEST_F(FrameSenderTest, SendAndWaitEndsOnTheAcknowledgementTheTimeOrAClosedConnection) {
     SteppingClock clock;
     // Acknowledged: the acknowledgement arrives while the sender waits.

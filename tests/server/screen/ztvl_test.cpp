@@ -166,7 +166,9 @@ TEST_F(ZtvlTest, AModeSwitchIsSeenAsSharingZeroAndARemapBuildsTheNewGrid) {
     ASSERT_EQ(ztvl.SetSharing(1), ZTVL::kOk);
     EXPECT_EQ(ztvl.Grid().Count(), 24);
     ASSERT_TRUE(WaitFor([&] { return ztvl.Sharing() == 0; }));
-    EXPECT_TRUE(ztvl.NeedsRemap());
+    // The source clears sharing in the old file first, then puts the new
+    // file in place.
+    ASSERT_TRUE(WaitFor([&] { return ztvl.NeedsRemap(); }));
     ASSERT_EQ(ztvl.ReattachAndRemap(), ZTVL::kOk);
     EXPECT_EQ(ztvl.Width(), 640);
     EXPECT_EQ(ztvl.Height(), 480);
