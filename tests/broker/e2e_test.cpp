@@ -1,6 +1,7 @@
 // The broker program end to end: started by the client-interface library as
 // a process of its own, reached by test applications that use only the
 // library, connected to real server engines that echo.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
