@@ -40,9 +40,9 @@ int SourceOptions::Parse(int argc, const char* const* argv, std::string* error) 
         const std::string_view arg = argv[i];
         if (arg == "--describe") return kDescribe;
         if (arg == "--help" || arg == "-h") return kHelp;
-        static constexpr std::string_view kWithValue[] = {"--source",  "--scene",  "--size",
-                                                          "--rate",    "--frames", "--mode-switch",
-                                                          "--display", "--dir",    "--control-fd"};
+        static constexpr std::string_view kWithValue[] = {
+            "--source",      "--scene",   "--size", "--rate",       "--frames",
+            "--mode-switch", "--display", "--dir",  "--control-fd", "--snapshot"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             *error = "unknown option: " + std::string(arg);
             return kBadArgument;
@@ -77,6 +77,9 @@ int SourceOptions::Parse(int argc, const char* const* argv, std::string* error) 
         } else if (arg == "--dir") {
             ok = !value.empty();
             directory = value;
+        } else if (arg == "--snapshot") {
+            ok = !value.empty();
+            snapshotFile = value;
         } else {  // --control-fd
             ok = ParseInt(value, 0, 65535, &n);
             controlFd = int(n);
@@ -110,6 +113,8 @@ std::string SourceOptions::HelpText() {
            "  --dir PATH              folder of the shared files (default: the runtime\n"
            "                          directory, $ZTVL_ROOT or $XDG_RUNTIME_DIR/velmora)\n"
            "  --control-fd N          set by the server that starts the source\n"
+           "  --snapshot FILE         x11: write the screen as it is now to the PNG FILE\n"
+           "                          and exit (no shared files are touched)\n"
            "  --describe              print the description and the service name\n"
            "  --help                  this text\n"
            "\n"

@@ -24,9 +24,10 @@ class SourceOptions {
     int64_t switchFrame = -1;  // synthetic: mode switch at this frame; -1 = none
     int switchWidth = 0;
     int switchHeight = 0;
-    std::string display;    // x11: the X display; empty = $DISPLAY
-    std::string directory;  // where the shared files go; empty = the runtime dir
-    int controlFd = -1;     // the server's control socket, when it started us
+    std::string display;       // x11: the X display; empty = $DISPLAY
+    std::string directory;     // where the shared files go; empty = the runtime dir
+    int controlFd = -1;        // the server's control socket, when it started us
+    std::string snapshotFile;  // x11: write the screen to this PNG file and exit
 
     // Parses argv[1..]: kParsed, kDescribe, kHelp, or kBadArgument with a
     // sentence in `error`.

@@ -7,6 +7,7 @@
 #include "mirror/sourcecontrol.h"
 #include "mirror/sourceoptions.h"
 #include "mirror/syntheticsource.h"
+#include "mirror/x11snapshot.h"
 #include "mirror/x11source.h"
 #include "platform/runtime_dir.h"
 
@@ -26,6 +27,13 @@ int main(int argc, char** argv) {
         default:
             std::fprintf(stderr, "ZTVL: %s (see ZTVL --help)\n", error.c_str());
             return 2;
+    }
+    if (!options.snapshotFile.empty()) {
+        if (!WriteX11Snapshot(options.display, options.snapshotFile, &error)) {
+            std::fprintf(stderr, "ZTVL: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
     }
     std::string directory = options.directory;
     if (directory.empty()) {
