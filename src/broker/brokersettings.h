@@ -22,7 +22,7 @@ struct BrokerSettings {
     uint32_t socketWaitMs = 250;       // longest block of the receive and ack threads
     uint32_t bindAddressRaw = 0;       // both sockets bind here (network order; 0 = any)
     uint32_t controlPollMs = 5;        // SendControl's look for its acknowledgement
-    uint32_t idleWaitMs = 100;         // connection thread of a kept slot, between looks
+    uint32_t idleWaitMs = 500;  // connection thread of a kept slot, between looks (woken on reuse)
 
     // Connection thread.
     uint32_t activePassMs = 1;  // longest wait between turns while there is traffic
