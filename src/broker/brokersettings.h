@@ -19,14 +19,14 @@ struct BrokerSettings {
     // Engine.
     uint32_t startSettleMs = 100;      // Start waits this long before it reports running
     uint32_t shutdownSettleMs = 3000;  // Shutdown's pause before it closes the slots
-    uint32_t socketWaitMs = 100;       // longest block of the receive and ack threads
+    uint32_t socketWaitMs = 250;       // longest block of the receive and ack threads
     uint32_t bindAddressRaw = 0;       // both sockets bind here (network order; 0 = any)
     uint32_t controlPollMs = 5;        // SendControl's look for its acknowledgement
-    uint32_t idleWaitMs = 100;         // connection thread of a kept slot, between looks
+    uint32_t idleWaitMs = 500;  // connection thread of a kept slot, between looks (woken on reuse)
 
     // Connection thread.
     uint32_t activePassMs = 1;  // longest wait between turns while there is traffic
-    uint32_t quietPassMs = 20;  // ... once nothing happened for quietAfterMs
+    uint32_t quietPassMs = 50;  // ... once nothing happened for quietAfterMs
     uint32_t quietAfterMs = 1000;
     uint32_t maxInFlight = 500;        // application data is taken up to this many frames
     uint32_t deliveryStallMs = 60000;  // a full receive queue without progress closes (-6)
@@ -34,7 +34,7 @@ struct BrokerSettings {
 
     // Instance manager.
     uint32_t managerActivePollMs = 1;  // loop wait while requests come in
-    uint32_t managerQuietPollMs = 10;  // ... once none came for quietAfterMs
+    uint32_t managerQuietPollMs = 50;  // ... once none came for quietAfterMs
     uint32_t maxSetupThreads = 5;
     int32_t maxKeptSlots = 5;              // closed slots that keep their objects
     uint32_t setupRoundTripMs = 15000;     // initial round-trip estimate of a set-up

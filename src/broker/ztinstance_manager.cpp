@@ -1,5 +1,6 @@
 #include "broker/ztinstance_manager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -12,14 +13,33 @@
 namespace velmora {
 namespace {
 
-// The first slot in `state`, or -1.
-int32_t FirstSlotIn(ZTCLIENT& engine, int32_t state) {
-    for (int32_t i = 0; i < kInstanceSlots; ++i)
-        if (SlotState(engine.Slot(i)) == state) return i;
-    return -1;
-}
+// How often the whole list is walked even when the slots in use are few.
+constexpr uint32_t kFullScanMs = 1000;
 
 }  // namespace
+
+// The list is 124000 bytes; walking all of it is most of what an idle
+// manager costs. Applications claim the first free slot, so a request never
+// lies beyond the first slot after the highest one seen in use: only that
+// far is walked, and the whole list once a second for anything else.
+ZTINSTANCE_MANAGER::Requests ZTINSTANCE_MANAGER::FindRequests(uint32_t now) {
+    int32_t limit = std::min(kInstanceSlots, highestInUse_ + 2);
+    if (TickDiff(now, lastFullScan_) >= kFullScanMs) {
+        lastFullScan_ = now;
+        limit = kInstanceSlots;
+    }
+    Requests r;
+    for (int32_t i = 0; i < limit; ++i) {
+        const int32_t state = SlotState(engine_.Slot(i));
+        if (state == nsNotUse) continue;
+        if (i > highestInUse_) highestInUse_ = i;
+        if (state == nsNewConnection && r.connect < 0) r.connect = i;
+        if (state == nsDisConnected && r.close < 0) r.close = i;
+    }
+    return r;
+}
+
+namespace {}  // namespace
 
 ZTINSTANCE_MANAGER::ZTINSTANCE_MANAGER(ZTCLIENT& engine, std::function<void()> onExitRequest,
                                        EchoSocketOpener pingOpener)
@@ -85,13 +105,14 @@ void ZTINSTANCE_MANAGER::Loop() {
 bool ZTINSTANCE_MANAGER::Pass(uint32_t now) {
     if (!engine_.HasInstanceList()) return false;
     bool activity = false;
+    const Requests requests = FindRequests(now);
     if (SlotState(engine_.Slot(0)) == nsBrokerExit) {
         if (!exitPosted_) {
             exitPosted_ = true;
             if (onExitRequest_) onExitRequest_();
         }
     } else {
-        const int32_t request = FirstSlotIn(engine_, nsNewConnection);
+        const int32_t request = requests.connect;
         if (request >= 0 && setups_.load() < static_cast<int32_t>(settings_.maxSetupThreads)) {
             ZTINSTANCE_SLOT& slot = engine_.Slot(request);
             if (ChangeSlotState(slot, nsNewConnection, nsCreating)) {
@@ -103,7 +124,7 @@ bool ZTINSTANCE_MANAGER::Pass(uint32_t now) {
             activity = true;
         }
     }
-    const int32_t closing = FirstSlotIn(engine_, nsDisConnected);
+    const int32_t closing = requests.close;
     if (closing >= 0 && ChangeSlotState(engine_.Slot(closing), nsDisConnected, nsDisConnecting)) {
         StartWorker(std::make_unique<ZTCREATEDISCONNECTTHREAD>(engine_, closing));
         activity = true;

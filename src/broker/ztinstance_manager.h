@@ -63,8 +63,14 @@ class ZTINSTANCE_MANAGER : public ZTTHREAD, public ConnectionHooks {
     bool StopWanted() const { return stopWanted_.load(); }
 
   private:
+    struct Requests {
+        int32_t connect = -1;  // the first slot with a connect request
+        int32_t close = -1;    // the first slot with a close request
+    };
+
     static uint32_t Proc(void* self);
     void Loop();
+    Requests FindRequests(uint32_t now);
     bool Pass(uint32_t now);
     void StartWorker(std::unique_ptr<ZTTHREAD> worker);
     void ReapWorkers();
@@ -87,6 +93,8 @@ class ZTINSTANCE_MANAGER : public ZTTHREAD, public ConnectionHooks {
     std::atomic<int32_t> maxSetupsSeen_{0};
     bool exitPosted_ = false;
     uint32_t lastServerCheck_ = 0, lastApplicationCheck_ = 0, lastActivity_ = 0;
+    uint32_t lastFullScan_ = 0;
+    int32_t highestInUse_ = -1;
     ZTTHREAD* serverCheck_ = nullptr;  // the running server check, among workers_
 
     std::vector<std::unique_ptr<ZTTHREAD>> workers_;

@@ -33,11 +33,11 @@ TEST_P(BrokerLink, MessagesOfEveryBoundarySizeCrossByteExactBothWays) {
     EXPECT_EQ(ZtifDisconnect(c), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loss, BrokerLink, ::testing::Values(0.0, 0.05),
-                         [](const ::testing::TestParamInfo<double>& info) {
-                             return info.param > 0 ? std::string("FivePercentLoss")
-                                                   : std::string("CleanLink");
-                         });
+std::string LinkName(const ::testing::TestParamInfo<double>& link) {
+    return link.param > 0 ? "FivePercentLoss" : "CleanLink";
+}
+
+INSTANTIATE_TEST_SUITE_P(Loss, BrokerLink, ::testing::Values(0.0, 0.05), LinkName);
 
 }  // namespace
 }  // namespace velmora::test

@@ -1,6 +1,7 @@
 // The broker program end to end: started by the client-interface library as
 // a process of its own, reached by test applications that use only the
 // library, connected to real server engines that echo.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "broker/e2e_fixture.h"
+#include "clientif/brokerlock.h"
 #include "clientif/ztif_codes.h"
 #include "clientif/ztif_connection.h"
 #include "clientif/ztinstance_slot.h"
@@ -143,6 +145,11 @@ TEST_F(BrokerEndToEnd, ConnectFailuresCarryTheirCodes) {
         slot.serverPort.setRaw(htons(silent.Port()));
         SetSlotState(slot, nsNewConnection);
     }
+    ASSERT_TRUE(Eventually([&] {
+        for (int32_t i = 0; i < 5; ++i)
+            if (SlotState(SlotAt(list.View(), 100 + i)) == nsNewConnection) return false;
+        return true;
+    })) << "the five set-up threads are busy";
     ZtifSettings s = ZtifGetSettings();
     s.connectGraceMs = 0;
     ZtifSetSettings(s);
@@ -174,7 +181,10 @@ TEST_F(BrokerEndToEnd, AKilledBrokerIsReplacedByTheNextConnect) {
     const std::vector<pid_t> killed = BrokerProcesses(name_);
     ASSERT_EQ(killed.size(), 1u);
     ASSERT_EQ(kill(killed[0], SIGKILL), 0);
-    ASSERT_TRUE(Eventually([&] { return BrokerProcesses(name_).empty(); }));
+    // Until its last thread is gone, a killed process still holds its
+    // files, the broker's lifetime lock among them.
+    ASSERT_TRUE(
+        Eventually([&] { return !BrokerLock::IsBrokerAlive(BrokerLock::LockPath(name_)); }));
 
     ZTIF_CONNECTION* after = Connect(server);
     ASSERT_NE(after, nullptr) << ZtifLastErrorText();

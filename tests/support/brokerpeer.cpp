@@ -59,6 +59,9 @@ void BrokerPeer::Take(uint8_t channel, const uint8_t* data, size_t size) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (channel == kControlChannel) {
+            ControlMessage m;
+            if (ReadControlMessage(data, size, m) == cmOk && m.code == ccFlow)
+                peer_.SetPaused(m.flow != kFlowResume);
             controls_.push_back(Control{std::vector<uint8_t>(data, data + size), false});
         } else if (!onData_) {
             inbox_.emplace_back(data, data + size);

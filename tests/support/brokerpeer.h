@@ -15,8 +15,8 @@
 //   peer.Receive(message, 1000);           // channel 0 from the server
 //   peer.WaitControl(ccDisconnect, &m, 1000);
 //
-// Note: it does not obey the server's ccFlow; tests that need a paused peer
-// look at the messages it logged.
+// Like the broker it stops transmitting while the server asks it to pause
+// (ccFlow); it sends no pause of its own.
 //
 // Lock: mutex_ guards the data inbox, the control log and the data callback;
 // the transport's connection thread calls in with it free.

@@ -109,6 +109,10 @@ class TransportPeer {
     // none came within waitMs.
     bool Receive(std::vector<uint8_t>& message, uint8_t& channel, uint32_t waitMs);
 
+    // While paused the sender transmits nothing (acknowledgements are still
+    // applied), as a peer asked to pause by its remote does.
+    void SetPaused(bool paused) { sender_.SetPaused(paused); }
+
     // True once every queued frame was acknowledged.
     bool Drained() const { return sender_.InFlight() == 0; }
     uint32_t InFlight() const { return sender_.InFlight(); }

@@ -41,8 +41,10 @@ void ZTHOSTLIST::DestroyLists() {
     controlCompleteList.reset();
 }
 
-void ZTHOSTLIST::FrameSent(const ZTPacketFrame& /*frame*/) {
-    Guarded(engine_.callbacks.OnFrameSent, 1u);
+void ZTHOSTLIST::FrameSent(const ZTPacketFrame& frame) {
+    // Counted at a frame's first transmission only; resends show up as
+    // time-outs and busy answers.
+    if (frame.sendCount == 1) Guarded(engine_.callbacks.OnFrameSent, 1u);
 }
 
 void ZTHOSTLIST::FrameTimedOut() {

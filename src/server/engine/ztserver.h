@@ -75,7 +75,7 @@ class ZTSERVER : public ZTTHREAD {
     // Starts the receive, router and acknowledgement threads (and the master
     // thread in emMasterThread). 1, or 0 when the engine is not open, already
     // started or shut down.
-    int32_t Start();
+    [[nodiscard]] int32_t Start();
 
     // Queues a message on channel 0 or 1 of the host. The length; 0 when the
     // data channel has more than 100 frames in flight (nothing queued) or a
