@@ -49,7 +49,7 @@ void XScreenSaverGuard::TurnOff() {
         BOOL on = False;
         if (DPMSInfo(display_, &level, &on) && on) DPMSDisable(display_);
     }
-    XFlush(display_);
+    XSync(display_, False);  // in effect before this returns
 }
 
 void XScreenSaverGuard::Recheck() {
@@ -63,7 +63,7 @@ void XScreenSaverGuard::Restore() {
     saved_ = false;
     XSetScreenSaver(display_, timeout_, interval_, preferBlanking_, allowExposures_);
     if (hasDpms_ && dpmsWasOn_) DPMSEnable(display_);
-    XFlush(display_);
+    XSync(display_, False);
 }
 
 }  // namespace velmora
