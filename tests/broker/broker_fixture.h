@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "broker/fake_server.h"
+#include "broker/named_mutexes.h"
 #include "broker/ztclient.h"
 #include "broker/ztinstance_manager.h"
 #include "clientif/brokerlock.h"
@@ -67,6 +68,7 @@ class BrokerFixture : public ::testing::Test {
         servers_.clear();
         engine_.reset();
         BrokerLock::RemoveSharedObjects(name_);
+        RemoveNamedMutexes(name_);
         std::error_code ignored;
         std::filesystem::remove_all(runtimeDir_, ignored);
         unsetenv("ZTVL_ROOT");

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "broker/named_mutexes.h"
 #include "clientif/brokerlock.h"
 
 extern char** environ;
@@ -120,6 +121,7 @@ void BrokerEndToEnd::TearDown() {
     }
     ZtifResetForTesting();
     BrokerLock::RemoveSharedObjects(name_);
+    RemoveNamedMutexes(name_);
     std::error_code ignored;
     std::filesystem::remove_all(runtimeDir_, ignored);
     unsetenv("ZTBROKER_TEST_SETTINGS");

@@ -50,6 +50,7 @@ TEST_F(BrokerEngine, OpenAnswersEachStartFailureWithItsCode) {
         EXPECT_NE(line.find(c.log), std::string::npos) << line;
         EXPECT_FALSE(other.OpenError().empty());
     }
+    RemoveNamedMutexes(name_ + "b");
     EXPECT_EQ(SlotState(Slot(7)), nsNewConnection);
     EXPECT_EQ(Slot(7).connectionType.get(), 1234u);
     EXPECT_EQ(engine_->Open(ZTCLIENT::kSocketBufferBytes, ZTCLIENT::kSocketBufferBytes),
